@@ -1,0 +1,22 @@
+// The one record of the user's choices in a run of the installer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum SetupType : int32_t {
+  SameComputer = 0,   // radio 1004: the product and the simulator on this computer
+  ProductOnly = 1,    // radio 1005: this computer runs only the product
+  SimulatorOnly = 2,  // radio 1006: this computer runs only the simulator
+};
+
+struct InstallOptions {
+  int32_t setupType = SameComputer;  // SetupType; stored by the setup type page
+  std::string productDir;  // always ends with a backslash once set
+  std::string fs2002Dir;   // "EXE Path" of ...\Flight Simulator\8.0, as read
+  std::string fs2004Dir;   // "EXE Path" of ...\Flight Simulator\9.0, as read
+  std::string fsxDir;      // "SetupPath" of ...\Flight Simulator\10.0, as read
+  bool useFs2002 = false;  // check box 1025
+  bool useFs2004 = false;  // check box 1026
+  bool useFsx = false;     // check box 1024
+};

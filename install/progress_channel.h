@@ -1,0 +1,38 @@
+// The progress channel: five private messages posted by the installation worker
+// to the progress page window, and ProgressCB, the extractor's status sink that
+// turns reports into those messages. The worker never sends, it only posts.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "payload/file_extractor.h"
+
+constexpr UINT WM_INSTALL_TOTAL = WM_USER + 0x100;      // wParam total bytes, lParam 0
+constexpr UINT WM_INSTALL_FILE = WM_USER + 0x101;       // wParam 0, lParam file text (see below)
+constexpr UINT WM_INSTALL_FILE_DONE = WM_USER + 0x102;  // wParam 0, lParam 0
+constexpr UINT WM_INSTALL_PROGRESS = WM_USER + 0x103;   // wParam bytes of the file so far, lParam its size
+constexpr UINT WM_INSTALL_DONE = WM_USER + 0x104;       // wParam result (0 = success), lParam 0
+
+// WM_INSTALL_FILE carries, in lParam, a heap copy of the target path made for
+// that one message (any length): the receiver owns it and must release it with
+// releaseFileText() once shown. A message that is never received leaks only
+// that copy. fileTextOf() gives the text; both accept 0.
+const char* fileTextOf(LPARAM lParam);
+void releaseFileText(LPARAM lParam);
+
+class ProgressCB : public Porter::FileExtractorStatus {
+ public:
+  explicit ProgressCB(HWND targetWindow);
+  void setTotal(uint32_t total);  // posts WM_INSTALL_TOTAL
+
+  void fileStarted(const char* name, const char* targetPath) override;
+  void fileProgress(uint32_t compressedDone, uint32_t compressedTotal, uint32_t uncompressedDone,
+                    uint32_t uncompressedTotal) override;
+  void fileFinished() override;
+
+ private:
+  HWND targetWindow;
+  char text[260];  // the last target path, cut at 259 characters (kept for callers that read it)
+};

@@ -1,0 +1,91 @@
+// Resource ids of the installer's user interface. Included by the .rc files
+// and by the code, so it holds only #defines.
+#pragma once
+
+// Dialog templates
+#define IDD_FRAME 101
+#define IDD_WELCOME 102
+#define IDD_LICENSE 103
+#define IDD_TYPE 104
+#define IDD_TLDIR 105
+#define IDD_PROGRESS 106
+#define IDD_FINISHED 107
+#define IDD_FSDIR 108
+#define IDD_SIMCONNECT 109
+
+// Bitmaps and icon
+#define IDB_WELCOME 103
+#define IDB_HEADER 107
+#define IDI_SETUP 108
+
+// Frame (101)
+#define IDC_BACK 1001
+#define IDC_CANCEL 2
+#define IDC_NEXT 3
+#define IDC_FINISH 1014
+#define IDC_HEADER_BITMAP 1016
+#define IDC_PAGE_PLACEHOLDER 1012
+
+// Welcome (102)
+#define IDC_WELCOME_TEXT 1015
+// Licence (103)
+#define IDC_LICENSE_TEXT 1002
+#define IDC_LICENSE_ACCEPT 1003
+// Setup type (104)
+#define IDC_TYPE_SAME 1004
+#define IDC_TYPE_PRODUCT 1005
+#define IDC_TYPE_SIMULATOR 1006
+// Product folder (105)
+#define IDC_TLDIR_PROMPT 1007
+#define IDC_TLDIR_GROUP 1023
+#define IDC_TLDIR_PATH 1005
+#define IDC_TLDIR_CHANGE 1006
+// Progress (106)
+#define IDC_PROGRESS_BAR 1008
+#define IDC_PROGRESS_PERCENT 1013
+#define IDC_PROGRESS_STATUS 1011
+// Finished (107)
+#define IDC_FINISHED_README 1010
+#define IDC_FINISHED_GUIDE 1011
+// Simulator versions (108)
+#define IDC_FSDIR_PROMPT 1007
+#define IDC_FSDIR_FSX 1024
+#define IDC_FSDIR_FS2004 1026
+#define IDC_FSDIR_FS2002 1025
+// SimConnect (109)
+#define IDC_SIMCONNECT_LAUNCH 1025
+
+// String table
+#define IDS_WELCOME_TITLE 105
+#define IDS_WELCOME_FOR 106
+#define IDS_WELCOME_BODY 107
+#define IDS_WELCOME_NEED 108
+#define IDS_LICENSE_TITLE 109
+#define IDS_ERR_EXTRACT_INIT 110
+#define IDS_DESC_PROGRAM_FILES 111
+#define IDS_CANCEL_CAPTION 112
+#define IDS_CANCEL_TEXT 113
+#define IDS_ERR_INSTALL 121
+#define IDS_ERROR_CAPTION 122
+#define IDS_WELCOME_EXIT_APPS 123
+#define IDS_DESC_MODULE 124
+#define IDS_STARTMENU_FOLDER 125
+#define IDS_STARTMENU_UNINSTALL 126
+#define IDS_STARTMENU_GUIDE 127
+#define IDS_ERR_NO_SIMULATOR 128
+#define IDS_ERR_REGISTRY 129
+#define IDS_ERR_STARTMENU 130
+#define IDS_ERR_UNINSTALLER 131
+#define IDS_DESC_TRANSPONDER 132
+#define IDS_DESC_AUTOJOIN 133
+#define IDS_DESC_REGISTRY 134
+#define IDS_DESC_DEFAULT_MODELS 136
+#define IDS_DESC_VIP_MODELS 137
+#define IDS_DESC_STARTMENU 138
+#define IDS_LICENSE_FIRST 139
+#define IDS_LICENSE_LAST 177
+#define IDS_DESC_FSX_DLLS 178
+#define IDS_STARTMENU_FS 179
+#define IDS_STARTMENU_FSX 180
+#define IDS_ERR_SIMCONNECT 181
+#define IDS_ERR_FSX_CONFIG 182

@@ -1,0 +1,6 @@
+# Sourced: the Wine environment for prefix $1 of architecture $2 (win32|win64).
+export WINEPREFIX="$1"
+export WINEARCH="${2:-win32}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ "$WINEARCH" = win64 ]; then TL_WINE=/usr/lib/wine/wine64; else TL_WINE=wine; fi
