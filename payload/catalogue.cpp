@@ -84,11 +84,16 @@ std::string parentPath(const std::string& path) {
 
 bool forEachPiece(const CatalogueEntry& entry, uint32_t chunkSize, const std::function<bool(const StreamPiece&)>& visit) {
   if (chunkSize == 0 || entry.offset > chunkSize) return false;
+  // Chunk ids stop below the catalogue's own id: a stream that would run into
+  // it (or past it) is not in the payload, and its pieces are never handed out.
+  if (entry.compressedSize > 0) {
+    uint64_t lastChunk = uint64_t{entry.chunkId} + (uint64_t{entry.offset} + entry.compressedSize - 1) / chunkSize;
+    if (lastChunk >= kCatalogueResourceId) return false;
+  }
   uint32_t chunk = entry.chunkId;
   uint32_t position = entry.offset;
   uint32_t remaining = entry.compressedSize;
   while (remaining > 0) {
-    if (chunk > 0xFFFF) return false;  // ran past the last possible chunk id
     uint32_t room = chunkSize - position;
     uint32_t length = remaining < room ? remaining : room;
     if (!visit(StreamPiece{chunk, position, length})) return false;

@@ -71,7 +71,8 @@ struct StreamPiece {
 // Walks a stream across chunks: starting at entry.chunkId / entry.offset, each
 // piece is min(remaining, chunkSize - position) bytes; next chunk at position 0.
 // An offset equal to chunkSize yields an empty first piece (that chunk must
-// still exist). offset > chunkSize or chunkSize == 0 is malformed: returns false
-// before visiting anything. visit returns false to stop early (returns false).
+// still exist). offset > chunkSize, chunkSize == 0 or a stream that would reach
+// chunk id 65535 (the catalogue's) is malformed: returns false before visiting
+// anything. visit returns false to stop early (returns false).
 bool forEachPiece(const CatalogueEntry& entry, uint32_t chunkSize,
                   const std::function<bool(const StreamPiece&)>& visit);
