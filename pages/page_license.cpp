@@ -1,0 +1,5 @@
+#include "pages/page_license.h"
+
+#include "resources/resource_ids.h"
+
+WORD PageLicense::getTemplateId() { return IDD_LICENSE; }

@@ -1,0 +1,5 @@
+#include "pages/page_welcome.h"
+
+#include "resources/resource_ids.h"
+
+WORD PageWelcome::getTemplateId() { return IDD_WELCOME; }
