@@ -1,0 +1,45 @@
+// Driving a wizard in another process, as a user would: start it, find its
+// windows by process, read their state, answer its message boxes. Shared by
+// the entry-routine tests and the start-up benchmark.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// A started child process; the handles close with the object. If the process
+// is still running at destruction it is terminated, so a failing test never
+// leaves a wizard behind in the Wine session.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts commandLine (program first). False, with error() holding
+  // GetLastError(), when CreateProcessA fails.
+  bool start(const std::string& commandLine);
+  // Waits up to timeoutMs; true with *exitCode set when it ended.
+  bool wait(DWORD timeoutMs, DWORD* exitCode);
+  DWORD id() const { return info_.dwProcessId; }
+  DWORD error() const { return error_; }
+
+ private:
+  PROCESS_INFORMATION info_{};
+  DWORD error_ = 0;
+};
+
+// The first visible top-level dialog (#32770) of process pid that has a child
+// with id childId; null when there is none.
+HWND findDialogOf(DWORD pid, int childId);
+// Polls findDialogOf every pollMs until timeoutMs; null on time-out.
+HWND waitForDialogOf(DWORD pid, int childId, DWORD timeoutMs, DWORD pollMs = 10);
+
+// Window text, read with a time-out so a hung target cannot hang the caller.
+std::string windowText(HWND window);
+// Child page dialogs (#32770) of a frame: how many, and how many are visible.
+int countChildDialogs(HWND frame, bool visibleOnly);
+// Presses a button of another thread's window: posted, never sent, so a modal
+// loop it opens cannot block the caller.
+void clickButton(HWND dialog, int buttonId);
