@@ -1,0 +1,8 @@
+# File extractor: the Win32 side of the payload (resources, files, zlib, versions).
+if(TL_WINDOWS)
+  add_library(tl_payload STATIC ${CMAKE_CURRENT_LIST_DIR}/file_extractor.cpp)
+  target_include_directories(tl_payload PUBLIC ${TL_ROOT})
+  target_compile_options(tl_payload PRIVATE -Wall -Wextra)
+  target_link_libraries(tl_payload PUBLIC tl_pure tl_zlib version)
+  target_link_libraries(tl_app INTERFACE tl_payload)
+endif()

@@ -1,0 +1,88 @@
+// The extractor's concrete class: catalogue index, chunk walk, inflate to disk.
+//
+// Choices where the payload can be malformed (a payload built by tlpack never is):
+//  - init refuses (false, index unchanged) a catalogue whose bytes end before
+//    its entries do, and a chunkSize of 0. The catalogue is parsed inside the
+//    resource's real length only.
+//  - A piece of a stream that is not inside the payload's chunks (offset above
+//    chunkSize, a chunk shorter than the piece needs, a missing chunk) gives
+//    ResourceNotFound (4): "the bytes are not in the payload's chunks". Nothing
+//    is read outside a resource.
+//  - A stream that ends before its compressedSize is used, or has not ended when
+//    it is used up (compressedSize 0 included), gives InflateFailed (8).
+//  - After any failure past opening the output, the partly written output (or
+//    the temporary file) is deleted; extractFolder records nothing for it.
+//  - The guarded replace moves the temporary file over the target in one step
+//    (MoveFileExA with MOVEFILE_REPLACE_EXISTING), so a failed replace leaves the
+//    previous copy in place and gives OutputNotCreated (3).
+//  - Empty or null texts: an empty name gives NotInCatalogue; an empty selector
+//    (or one that normalises to nothing, like "/") NothingSelected; an empty
+//    target path or folder, or a target path without a folder, FolderNotCreated;
+//    extractFolder without an uninstall record gives OutputNotCreated before
+//    anything is written. A folder too long for a temporary name
+//    (MAX_PATH - 14) gives FolderNotCreated, a target path of MAX_PATH or more
+//    OutputNotCreated.
+//  - Working buffers that cannot be allocated (a huge chunkSize) give
+//    InflateInitFailed.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "payload/catalogue.h"
+#include "payload/file_extractor.h"
+
+class FileExtractorImpl final : public Porter::FileExtractor {
+ public:
+  FileExtractorImpl() = default;
+  ~FileExtractorImpl() = default;  // tests make their own; the process one is never destroyed
+  FileExtractorImpl(const FileExtractorImpl&) = delete;
+  FileExtractorImpl& operator=(const FileExtractorImpl&) = delete;
+
+  bool init(HMODULE module, Porter::FileExtractorStatus* status) override;
+  bool close() override;
+  ExtractResult extractFile(const char* name, const char* targetPath, bool replaceIfNewer) override;
+  ExtractResult extractFolder(const char* selector, const char* folder, Porter::UninstallerSetup* record,
+                              const char* description, const std::vector<std::string>* exclusions) override;
+  ExtractResult getFileSizes(const char* name, uint32_t* compressedSize, uint32_t* uncompressedSize) override;
+  ExtractResult getFolderSizes(const char* selector, uint32_t* compressedTotal, uint32_t* uncompressedTotal) override;
+
+  // Finds, loads and locks RT_RCDATA resource (low 16 bits of id) of the module.
+  // Ok with *data and *length set, or ResourceNotFound / ResourceNotLoaded /
+  // ResourceNotLocked for the step that failed (outputs untouched).
+  ExtractResult loadPayloadResource(uint32_t id, const uint8_t** data, uint32_t* length);
+
+  // Makes sure folder exists and can be written, creating missing levels
+  // outermost first. False when it cannot (folder empty or longer than
+  // MAX_PATH - 14 included). Folders it created stay even when it fails.
+  static bool ensureDirectory(const std::string& folder);
+
+  // The four product version parts of a file's VS_FIXEDFILEINFO, most
+  // significant first. False (parts untouched) when the file has none.
+  static bool readProductVersion(const char* path, uint16_t parts[4]);
+
+  // The Windows error captured where the last failing call started (0 when the
+  // failure was not a platform call's).
+  DWORD lastError() const { return lastError_; }
+
+  uint32_t chunkSize() const { return chunkSize_; }
+  const CatalogueIndex& index() const { return index_; }
+
+  // Seam at the resource lookup so tests can watch which chunk ids are opened
+  // (and in which order); production always uses FindResourceA.
+  using FindResourceFn = HRSRC(WINAPI*)(HMODULE, LPCSTR, LPCSTR);
+  FindResourceFn findResource = ::FindResourceA;
+
+ private:
+  ExtractResult inflateEntry(const CatalogueEntry& entry, HANDLE output);
+  ExtractResult fail(ExtractResult code, DWORD error);
+
+  HMODULE module_ = nullptr;
+  uint32_t chunkSize_ = 0;
+  CatalogueIndex index_;
+  Porter::FileExtractorStatus* status_ = nullptr;
+  DWORD lastError_ = 0;
+};
