@@ -58,11 +58,25 @@ macro(tl_sample_put dest target)
   list(APPEND sample_targets ${target})
 endmacro()
 
+# The resource compiler's preprocessor runs through a shell that splits
+# quoted defines at spaces, so each binary's texts come from a header of its own.
+function(tl_sample_version_header target version company product description title)
+  string(REPLACE "," "." version_text ${version})
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/version-${target})
+  file(CONFIGURE OUTPUT ${dir}/sample_version.h CONTENT "#define TL_VERSION ${version}
+#define TL_VERSION_TEXT \"${version_text}\"
+#define TL_COMPANY \"${company}\"
+#define TL_PRODUCT \"${product}\"
+#define TL_DESCRIPTION \"${description}\"
+#define TL_PROGRAM_TITLE \"${title}\"
+")
+  target_include_directories(${target} PRIVATE ${dir})
+endfunction()
+
 function(tl_sample_program target output title description)
   add_executable(${target} WIN32 programs/towerlink.c programs/program.rc)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/bin)
-  target_compile_definitions(${target} PRIVATE "TL_PROGRAM_TITLE=\"${title}\"" "TL_DESCRIPTION=\"${description}\""
-    TL_VERSION=3,4,0,1 "TL_VERSION_TEXT=\"3.4.0.1\"" TL_FILETYPE=VFT_APP)
+  tl_sample_version_header(${target} 3,4,0,1 "Brightfold Labs" "TowerLink" "${description}" "${title}")
   target_include_directories(${target} PRIVATE ${gen})
   target_link_options(${target} PRIVATE ${sample_link_options})
   add_dependencies(${target} sample_icons)
@@ -71,12 +85,10 @@ endfunction()
 
 # tl_sample_module(<target> <output> <a,b,c,d> <company> <product> <description>)
 function(tl_sample_module target output version company product description)
-  string(REPLACE "," "." version_text ${version})
   add_library(${target} SHARED modules/module.c modules/module.rc)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${output}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/bin)
-  target_compile_definitions(${target} PRIVATE TL_VERSION=${version} "TL_VERSION_TEXT=\"${version_text}\""
-    "TL_COMPANY=\"${company}\"" "TL_PRODUCT=\"${product}\"" "TL_DESCRIPTION=\"${description}\"")
+  tl_sample_version_header(${target} ${version} "${company}" "${product}" "${description}" "${description}")
   target_link_options(${target} PRIVATE ${sample_link_options})
 endfunction()
 

@@ -3,6 +3,8 @@
    module. */
 #include <windows.h>
 
+#include "sample_version.h"
+
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   (void)instance;
   (void)reason;

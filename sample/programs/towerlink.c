@@ -4,9 +4,7 @@
 #include <windows.h>
 #include <string.h>
 
-#ifndef TL_PROGRAM_TITLE
-#define TL_PROGRAM_TITLE "TowerLink sample program"
-#endif
+#include "sample_version.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
   (void)instance;
