@@ -30,8 +30,8 @@ struct AddonEntry {
   std::string moduleFile;  // e.g. "tltrans10.dll"; matched case-sensitively in Path values
 };
 
-// Splits one line of the form <tag>value</tag> (leading text allowed before
-// the first "<"). True when the line has that form, with tag and value set;
+// Splits one line of the form <tag>value</tag> (text before the first "<" and
+// after the closing tag's ">" is not looked at). True when the line has that form, with tag and value set;
 // the value is the raw text between the tags, neither trimmed nor decoded.
 // False for a line without it (an attribute in the opening tag, a comment, an
 // empty-element tag, an element spread over lines); tag and value are then
