@@ -1,0 +1,240 @@
+// The uninstaller's building blocks in this process, against Wine's real file
+// system and registry: the result and system code of each removal, the record
+// reader on damaged records, and the progress window.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "tools/uninstaller/progress_window.h"
+#include "tools/uninstaller/removal.h"
+#include "tools/uninstaller/uninstall_record.h"
+#include "uninstaller/scratch.h"
+
+namespace {
+
+using namespace uninst;
+using namespace uninst_test;
+
+TEST(DeleteRecordedFile, RemovesReadOnlyFilesAndTreatsGoneAsDone) {
+  Scratch s;
+  std::string f = s.root() + "A & B \xE9\\read only.dll";
+  ASSERT_TRUE(writeFile(f));
+  ASSERT_TRUE(SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  StepResult r = deleteRecordedFile(f, nullptr);
+  EXPECT_EQ(r.status, StepStatus::Done) << r.reason;
+  EXPECT_FALSE(fileExists(f));
+
+  EXPECT_EQ(deleteRecordedFile(f, nullptr).status, StepStatus::AlreadyGone);
+  EXPECT_EQ(deleteRecordedFile(s.root() + "no such folder\\x.dll", nullptr).status, StepStatus::AlreadyGone);
+}
+
+TEST(DeleteRecordedFile, FailuresCarryTheSystemCodeAndChangeNothing) {
+  Scratch s;
+  std::string folder = s.root() + "a folder";
+  ASSERT_TRUE(makeFolders(folder));
+  StepResult r = deleteRecordedFile(folder, nullptr);
+  EXPECT_EQ(r.status, StepStatus::Failed);
+  EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_DIRECTORY));
+  EXPECT_TRUE(folderExists(folder));
+
+  r = deleteRecordedFile("relative\\x.dll", nullptr);
+  EXPECT_EQ(r.status, StepStatus::Failed);
+  EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_BAD_PATHNAME));
+
+  // "<" cannot be in a file name: reported, not a crash, not "already gone".
+  r = deleteRecordedFile(s.root() + "a<b.dll", nullptr);
+  EXPECT_EQ(r.status, StepStatus::Failed);
+  EXPECT_NE(r.error, static_cast<DWORD>(ERROR_SUCCESS));
+
+  std::string held = s.root() + "held.dll";
+  ASSERT_TRUE(writeFile(held));
+  ASSERT_TRUE(SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_READONLY));
+  HANDLE h = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  r = deleteRecordedFile(held, nullptr);
+  CloseHandle(h);
+  EXPECT_EQ(r.status, StepStatus::Failed);
+  EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(r.item, held);
+  EXPECT_EQ(GetFileAttributesA(held.c_str()) & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+TEST(DeleteRecordedFile, ARunningOriginalIsMovedAsideInsteadOfDeleted) {
+  Scratch s;
+  // A running program's image: deleting it is refused, renaming it is not.
+  std::string exe = s.installUninstaller(s.root() + "Tower Link\\");
+  ASSERT_FALSE(exe.empty());
+  std::string command = exe;  // no arguments: it shows a usage box and waits
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, s.root().c_str(), &startup,
+                             &info));
+  WaitForInputIdle(info.hProcess, 10000);
+
+  StepResult plain = deleteRecordedFile(exe, nullptr);
+  RunningOriginal original{exe, s.root() + "aside.old"};
+  StepResult moved = deleteRecordedFile(exe, &original);
+  bool asideThere = fileExists(s.root() + "aside.old");
+  bool stillThere = fileExists(exe);
+
+  TerminateProcess(info.hProcess, 0);
+  WaitForSingleObject(info.hProcess, 10000);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+
+  EXPECT_EQ(plain.status, StepStatus::Failed);
+  EXPECT_EQ(plain.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(moved.status, StepStatus::Done) << moved.reason;
+  EXPECT_TRUE(asideThere);
+  EXPECT_FALSE(stillThere);
+}
+
+TEST(DeleteEmptyFolders, RemovesEmptyFoldersDepthFirstAndNeverAFile) {
+  Scratch s;
+  std::string top = s.root() + "TowerLink";
+  ASSERT_TRUE(makeFolders(top + "\\a\\b\\c"));
+  ASSERT_TRUE(makeFolders(top + "\\d"));
+  ASSERT_TRUE(makeFolders(top + "\\read only"));
+  ASSERT_TRUE(SetFileAttributesA((top + "\\read only").c_str(), FILE_ATTRIBUTE_READONLY));
+  StepResult r = deleteEmptyFolders(top + "\\", {});
+  EXPECT_EQ(r.status, StepStatus::Done) << r.item << " " << r.reason;
+  EXPECT_FALSE(folderExists(top));
+  EXPECT_TRUE(folderExists(s.root()));
+  EXPECT_EQ(deleteEmptyFolders(top, {}).status, StepStatus::AlreadyGone);
+
+  ASSERT_TRUE(makeFolders(top + "\\empty\\deeper"));
+  ASSERT_TRUE(writeFile(top + "\\full\\inner\\user.txt"));
+  r = deleteEmptyFolders(top, {});
+  EXPECT_EQ(r.status, StepStatus::Kept);
+  EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_FALSE(folderExists(top + "\\empty"));
+  EXPECT_TRUE(fileExists(top + "\\full\\inner\\user.txt"));
+}
+
+TEST(DeleteEmptyFolders, DeepTreesBeyondTheClassicPathLimit) {
+  Scratch s;
+  std::string top = s.root() + "deep";
+  std::string path = top;
+  for (int i = 0; i < 60; ++i) path += "\\level " + std::to_string(i);
+  ASSERT_GT(path.size(), static_cast<size_t>(MAX_PATH));
+  ASSERT_TRUE(makeFolders(path));
+  StepResult r = deleteEmptyFolders(top, {});
+  EXPECT_EQ(r.status, StepStatus::Done) << r.item << " " << r.reason;
+  EXPECT_FALSE(folderExists(top));
+}
+
+TEST(DeleteEmptyFolders, RefusesRootsSystemFoldersAndTheirParents) {
+  Scratch s;
+  std::string inside = s.root() + "system\\empty";
+  ASSERT_TRUE(makeFolders(inside));
+  std::vector<std::string> protectedFolders = {s.root() + "system"};
+  struct Case {
+    std::string params;
+    StepStatus status;
+  } cases[] = {
+      {s.root() + "system", StepStatus::Kept},
+      {s.root(), StepStatus::Kept},
+      {"C:\\", StepStatus::Kept},
+      {s.root() + "system\\..\\system", StepStatus::Failed},
+  };
+  for (const Case& c : cases) {
+    StepResult r = deleteEmptyFolders(c.params, protectedFolders);
+    EXPECT_EQ(r.status, c.status) << c.params;
+    EXPECT_TRUE(folderExists(inside)) << c.params;
+  }
+  // The real system folders are found and include Windows itself.
+  std::vector<std::string> system = systemFolders();
+  char windows[MAX_PATH + 1];
+  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  bool found = false;
+  for (const std::string& f : system) found = found || _stricmp(f.c_str(), windows) == 0;
+  EXPECT_TRUE(found) << windows;
+}
+
+TEST(DeleteRegistryTree, RemovesTheKeyWithSubkeysAndRefusesSharedKeys) {
+  Scratch s;
+  std::string key = s.keyPath() + "\\Brightfold Labs\\TowerLink\\3";
+  HKEY h;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (key + "\\a\\b").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(h, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+  RegCloseKey(h);
+
+  StepResult r = deleteRegistryTree("HKLM\\" + key);
+  EXPECT_EQ(r.status, StepStatus::Done) << r.reason;
+  EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, key));
+  EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, s.keyPath() + "\\Brightfold Labs\\TowerLink"));
+  EXPECT_EQ(deleteRegistryTree("HKEY_LOCAL_MACHINE\\" + key).status, StepStatus::AlreadyGone);
+
+  r = deleteRegistryTree("HKEY_CURRENT_USER\\Software");
+  EXPECT_EQ(r.status, StepStatus::Failed);
+  EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software"));
+  r = deleteRegistryTree("HKEY_NOWHERE\\" + key);
+  EXPECT_EQ(r.status, StepStatus::Failed);
+  EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_BAD_PATHNAME));
+}
+
+TEST(ReadUninstallRecord, ReadsTheInstallersLayoutAndReportsDamage) {
+  Scratch s;
+  ASSERT_TRUE(s.writeRecord({{"DeleteFile", "C:\\x\\a.dll", "Deleting TowerLink program files"},
+                             {"DeleteRegTree", "HKLM\\Software\\Brightfold Labs\\TowerLink\\3", ""}},
+                            "C:\\x\\"));
+  UninstallRecord record;
+  DWORD error = 0;
+  ASSERT_EQ(readUninstallRecord(s.recordName(), &record, &error), RecordStatus::Ok);
+  EXPECT_EQ(record.displayName, s.recordName());
+  ASSERT_EQ(record.events.size(), 2u);
+  EXPECT_EQ(record.events[0].tag, "DeleteFile");
+  EXPECT_EQ(record.events[0].params, "C:\\x\\a.dll");
+  EXPECT_EQ(record.events[0].desc, "Deleting TowerLink program files");
+  EXPECT_EQ(record.events[1].desc, "");
+  EXPECT_TRUE(record.events[1].usable);
+  EXPECT_TRUE(record.problems.empty());
+
+  // A count far beyond the values: only indices that can exist are read.
+  ASSERT_TRUE(s.setDword("PorterEvents", 0xFFFFFFFFu));
+  ASSERT_TRUE(s.deleteValue("PorterParams0"));
+  ASSERT_EQ(readUninstallRecord(s.recordName(), &record, &error), RecordStatus::Ok);
+  EXPECT_EQ(record.declaredEvents, 0xFFFFFFFFu);
+  EXPECT_LT(record.events.size(), 20u);
+  EXPECT_FALSE(record.events[0].usable);
+  EXPECT_TRUE(record.events[1].usable);
+  ASSERT_FALSE(record.problems.empty());
+  EXPECT_NE(record.problems[0].find("PorterParams0"), std::string::npos) << record.problems[0];
+
+  ASSERT_TRUE(s.setString("PorterEvents", "2"));
+  EXPECT_EQ(readUninstallRecord(s.recordName(), &record, &error), RecordStatus::NoEventCount);
+  EXPECT_EQ(readUninstallRecord(s.recordName() + "-none", &record, &error), RecordStatus::NotFound);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  EXPECT_EQ(deleteUninstallRecord(s.recordName()), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_FALSE(uninstallRecordExists(s.recordName()));
+  EXPECT_EQ(deleteUninstallRecord(s.recordName()), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+TEST(ProgressWindowTest, ShowsTheCaptionLiterallyAndMovesTheBar) {
+  ProgressWindow w;
+  ASSERT_TRUE(w.create(GetModuleHandleA(nullptr), "TowerLink Uninstall", 7));
+  ASSERT_TRUE(IsWindowVisible(w.window()));
+  w.show(3, "Deleting A & B <x> \xE9");
+  char text[128] = {0};
+  GetWindowTextA(w.label(), text, sizeof(text));
+  EXPECT_STREQ(text, "Deleting A & B <x> \xE9");
+  EXPECT_EQ(GetWindowLongPtrA(w.label(), GWL_STYLE) & SS_NOPREFIX, static_cast<LONG_PTR>(SS_NOPREFIX));
+  EXPECT_EQ(SendMessageA(w.bar(), PBM_GETPOS, 0, 0), 3);
+  EXPECT_EQ(SendMessageA(w.bar(), PBM_GETRANGE, FALSE, 0), 7);
+  // Closing is ignored while a run is under way.
+  SendMessageA(w.window(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(IsWindow(w.window()));
+  HWND handle = w.window();
+  w.close();
+  EXPECT_FALSE(IsWindow(handle));
+}
+
+}  // namespace

@@ -1,0 +1,373 @@
+#include "uninstaller/scratch.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace uninst_test {
+
+namespace {
+
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kPending[] = "PendingFileRenameOperations";
+
+std::wstring widen(const std::string& text) {
+  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring w(n > 0 ? n : 1, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &w[0], n);
+  w.resize(wcslen(w.c_str()));
+  return w;
+}
+
+std::string narrow(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string s(n > 0 ? n : 1, '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &s[0], n, nullptr, nullptr);
+  s.resize(strlen(s.c_str()));
+  return s;
+}
+
+bool setRaw(HKEY key, const std::string& name, DWORD type, const void* data, DWORD size) {
+  return RegSetValueExA(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+}
+
+bool readPending(bool* existed, DWORD* type, std::vector<BYTE>* data) {
+  *existed = false;
+  data->clear();
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  LSTATUS s = RegQueryValueExA(key, kPending, nullptr, type, nullptr, &size);
+  if (s == ERROR_SUCCESS) {
+    data->resize(size);
+    s = RegQueryValueExA(key, kPending, nullptr, type, data->data(), &size);
+    data->resize(size);
+    *existed = (s == ERROR_SUCCESS);
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// The removals (pairs whose target is empty) in a PendingFileRenameOperations
+// value: pairs of zero-ended texts, source then target.
+std::vector<std::string> pendingRemovals(const std::vector<BYTE>& data) {
+  std::vector<std::string> texts;
+  std::string current;
+  for (BYTE b : data) {
+    if (b == 0) {
+      texts.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(b));
+    }
+  }
+  std::vector<std::string> removals;
+  for (size_t i = 0; i + 1 < texts.size(); i += 2) {
+    if (texts[i + 1].empty() && !texts[i].empty()) removals.push_back(texts[i]);
+  }
+  return removals;
+}
+
+}  // namespace
+
+std::wstring longPath(const std::string& path) {
+  std::wstring w = widen(path);
+  for (wchar_t& c : w) {
+    if (c == L'/') c = L'\\';
+  }
+  while (w.size() > 3 && w.back() == L'\\') w.pop_back();
+  if (w.compare(0, 4, L"\\\\?\\") == 0) return w;
+  return L"\\\\?\\" + w;
+}
+
+bool fileExists(const std::string& path) {
+  DWORD a = GetFileAttributesW(longPath(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool folderExists(const std::string& path) {
+  DWORD a = GetFileAttributesW(longPath(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool keyExists(HKEY root, const std::string& subkey) {
+  HKEY key;
+  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+bool makeFolders(const std::string& path) {
+  std::wstring w = longPath(path);
+  // Start after "\\?\C:\".
+  for (size_t i = 7; i <= w.size(); ++i) {
+    if (i == w.size() || w[i] == L'\\') {
+      std::wstring part = w.substr(0, i);
+      if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+  }
+  return true;
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+  size_t slash = path.find_last_of('\\');
+  if (slash != std::string::npos && !makeFolders(path.substr(0, slash))) return false;
+  HANDLE h = CreateFileW(longPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == text.size();
+}
+
+std::string readFile(const std::string& path) {
+  HANDLE h = CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  std::string data;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
+  CloseHandle(h);
+  return data;
+}
+
+void removeTree(const std::string& path) {
+  std::wstring w = longPath(path);
+  DWORD a = GetFileAttributesW(w.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return;
+  if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(w.c_str());
+    return;
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((w + L"\\*").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      removeTree(narrow(w + L"\\" + name));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+  }
+  SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(w.c_str());
+}
+
+bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments) {
+  HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  bool ok = false;
+  IShellLinkA* link = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                 reinterpret_cast<void**>(&link)))) {
+    link->SetPath(target.c_str());
+    if (!arguments.empty()) link->SetArguments(arguments.c_str());
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+      ok = SUCCEEDED(file->Save(widen(linkPath).c_str(), TRUE));
+      file->Release();
+    }
+    link->Release();
+  }
+  if (SUCCEEDED(init)) CoUninitialize();
+  return ok;
+}
+
+std::string tempFolder() {
+  char buffer[MAX_PATH + 1];
+  DWORD n = GetTempPathA(MAX_PATH, buffer);
+  std::string t(buffer, n);
+  if (t.empty() || t.back() != '\\') t.push_back('\\');
+  return t;
+}
+
+Scratch::Scratch() {
+  static std::atomic<int> counter{0};
+  std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+  root_ = tempFolder() + "tlu-test-" + id + "\\";
+  record_ = "TLUninstTest-" + id;
+  key_ = "Software\\TLUninstTest-" + id;
+  makeFolders(root_);
+  readPending(&pendingExisted_, &pendingType_, &pendingData_);
+}
+
+Scratch::~Scratch() {
+  if (process_) {
+    DWORD code;
+    finish(&code, 0);
+  }
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, key_.c_str());
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, recordKey().c_str());
+  removeTree(root_);
+  const std::string temp = tempFolder();
+  DeleteFileA((temp + "tluninstall.log").c_str());
+  for (DWORD pid : pids_) {
+    // The launcher's renamed image is a plain file once it has exited; it is
+    // released a moment later, hence the retries.
+    for (const char* ext : {".exe", ".old"}) {
+      std::string f = temp + "tluninstall-" + std::to_string(pid) + ext;
+      for (int i = 0; i < 40 && GetFileAttributesA(f.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
+        if (DeleteFileA(f.c_str())) break;
+        Sleep(50);
+      }
+    }
+  }
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    if (pendingExisted_) {
+      RegSetValueExA(key, kPending, 0, pendingType_, pendingData_.data(), static_cast<DWORD>(pendingData_.size()));
+    } else {
+      RegDeleteValueA(key, kPending);
+    }
+    RegCloseKey(key);
+  }
+}
+
+std::string Scratch::recordKey() const {
+  return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + record_;
+}
+
+bool Scratch::writeRecord(const std::vector<EventSpec>& events, const std::string& productDir) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, recordKey().c_str(), 0, const_cast<char*>(""), 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  auto sz = [key](const std::string& name, const std::string& text) {
+    return setRaw(key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+  };
+  bool ok = sz("DisplayName", record_) && sz("DisplayIcon", productDir + "towerlink.ico") &&
+            sz("UninstallString", productDir + "tluninstall.exe " + record_) && sz("PorterDescription", "");
+  DWORD count = static_cast<DWORD>(events.size());
+  ok = ok && setRaw(key, "PorterEvents", REG_DWORD, &count, sizeof(count));
+  for (size_t i = 0; ok && i < events.size(); ++i) {
+    std::string n = std::to_string(i);
+    ok = sz("PorterTag" + n, events[i].tag) && sz("PorterParams" + n, events[i].params) &&
+         sz("PorterDesc" + n, events[i].desc);
+  }
+  RegCloseKey(key);
+  return ok;
+}
+
+bool Scratch::setString(const std::string& name, const std::string& text) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, recordKey().c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  bool ok = setRaw(key, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+  RegCloseKey(key);
+  return ok;
+}
+
+bool Scratch::setDword(const std::string& name, DWORD value) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, recordKey().c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  bool ok = setRaw(key, name, REG_DWORD, &value, sizeof(value));
+  RegCloseKey(key);
+  return ok;
+}
+
+bool Scratch::deleteValue(const std::string& name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, recordKey().c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  bool ok = RegDeleteValueA(key, name.c_str()) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return ok;
+}
+
+bool Scratch::run(const std::string& exe, const std::string& arguments, DWORD* exitCode, DWORD timeoutMs) {
+  *exitCode = 0xFFFFFFFF;
+  return start(exe, arguments) && finish(exitCode, timeoutMs);
+}
+
+bool Scratch::start(const std::string& exe, const std::string& arguments) {
+  std::string text = exe + (arguments.empty() ? "" : " " + arguments);
+  std::vector<char> command(text.begin(), text.end());
+  command.push_back('\0');
+  // A job holds the launcher and the copy it starts, so a hang ends both.
+  job_ = CreateJobObjectA(nullptr, nullptr);
+  if (job_) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, root_.c_str(),
+                      &startup, &info)) {
+    if (job_) CloseHandle(job_);
+    job_ = nullptr;
+    return false;
+  }
+  if (job_) AssignProcessToJobObject(job_, info.hProcess);
+  ResumeThread(info.hThread);
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  lastPid_ = info.dwProcessId;
+  pids_.push_back(lastPid_);
+  return true;
+}
+
+bool Scratch::finish(DWORD* exitCode, DWORD timeoutMs) {
+  *exitCode = 0xFFFFFFFF;
+  if (!process_) return false;
+  bool finished = WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+  if (finished) {
+    GetExitCodeProcess(process_, exitCode);
+  } else {
+    if (job_) TerminateJobObject(job_, 99);
+    TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+  }
+  CloseHandle(process_);
+  process_ = nullptr;
+  if (job_) CloseHandle(job_);
+  job_ = nullptr;
+  return finished;
+}
+
+HWND waitForWindow(const char* cls, const std::string& caption, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < timeoutMs) {
+    HWND w = FindWindowA(cls, caption.c_str());
+    if (w && IsWindowVisible(w)) return w;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+std::string windowText(HWND window) {
+  char buffer[4096] = {0};
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                           5000, &copied)) {
+    return std::string();
+  }
+  return std::string(buffer, copied);
+}
+
+std::string Scratch::installUninstaller(const std::string& folder) {
+  std::string built = TL_UNINSTALLER_EXE;
+  std::string target = folder + "tluninstall.exe";
+  makeFolders(folder);
+  if (!CopyFileW(longPath(built).c_str(), longPath(target).c_str(), FALSE)) return std::string();
+  return target;
+}
+
+std::vector<std::string> Scratch::newPendingRemovals() const {
+  bool existed = false;
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  std::vector<std::string> added;
+  if (!readPending(&existed, &type, &data) || !existed) return added;
+  std::vector<std::string> before = pendingRemovals(pendingExisted_ ? pendingData_ : std::vector<BYTE>());
+  for (const std::string& source : pendingRemovals(data)) {
+    if (std::find(before.begin(), before.end(), source) == before.end()) added.push_back(source);
+  }
+  return added;
+}
+
+}  // namespace uninst_test

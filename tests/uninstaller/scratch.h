@@ -1,0 +1,96 @@
+// Sandbox for the uninstaller's Windows tests: a scratch folder under %TEMP%,
+// a scratch key under HKLM\Software, records written the way the installer
+// writes them, and the real tluninstall.exe run with a time limit. Everything
+// is removed again by the destructor, including the restart-time removals the
+// uninstaller schedules, so the prefix ends as it began.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace uninst_test {
+
+struct EventSpec {
+  std::string tag;
+  std::string params;
+  std::string desc;
+};
+
+// Wide "\\?\" form of an ANSI path, for helpers that must reach long paths.
+std::wstring longPath(const std::string& path);
+
+bool fileExists(const std::string& path);
+bool folderExists(const std::string& path);
+bool keyExists(HKEY root, const std::string& subkey);
+// Creates every missing folder of path (long paths allowed).
+bool makeFolders(const std::string& path);
+// Writes a small file, creating its folders.
+bool writeFile(const std::string& path, const std::string& text = "TowerLink test data");
+// Reads a whole file; empty when it cannot be read.
+std::string readFile(const std::string& path);
+// Deletes a folder tree whatever it holds; used by clean-up only.
+void removeTree(const std::string& path);
+// A real shell link at linkPath pointing at target, saved through IShellLinkA.
+bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments);
+std::string tempFolder();  // with its closing backslash
+// Waits up to timeoutMs for a top-level window of class cls (null: any) and
+// caption; null when none appears.
+HWND waitForWindow(const char* cls, const std::string& caption, DWORD timeoutMs = 20000);
+// The text of a control of another process's window ("" when unreadable).
+std::string windowText(HWND window);
+
+class Scratch {
+ public:
+  Scratch();
+  ~Scratch();
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  const std::string& root() const { return root_; }          // scratch folder, closing backslash
+  const std::string& recordName() const { return record_; }  // unique record name
+  const std::string& keyPath() const { return key_; }        // "Software\TLUninstTest-..." under HKLM
+  std::string recordKey() const;                            // the record's key below HKLM
+
+  // Writes the record: DisplayName, DisplayIcon, UninstallString,
+  // PorterDescription, PorterEvents and the numbered triples, every text with
+  // one terminating zero byte counted.
+  bool writeRecord(const std::vector<EventSpec>& events, const std::string& productDir);
+  // Raw value writes for damaged records.
+  bool setString(const std::string& name, const std::string& text);
+  bool setDword(const std::string& name, DWORD value);
+  bool deleteValue(const std::string& name);
+
+  // Runs exe with arguments (the program path is put in front, unquoted like
+  // the UninstallString), waits up to timeoutMs, ends the whole process tree if
+  // it hangs. Returns false on a hang or a failure to start.
+  bool run(const std::string& exe, const std::string& arguments, DWORD* exitCode, DWORD timeoutMs = 60000);
+  // The same in two halves, for a test that talks to the program's windows
+  // while it runs: start() launches, finish() waits as run() does. A program
+  // still running when the Scratch ends is ended with it.
+  bool start(const std::string& exe, const std::string& arguments);
+  bool finish(DWORD* exitCode, DWORD timeoutMs = 60000);
+
+  // The uninstaller as built, copied to folder + "tluninstall.exe".
+  std::string installUninstaller(const std::string& folder);
+
+  // The process id of the last run, which names its temporary files.
+  DWORD lastProcessId() const { return lastPid_; }
+  // The restart-time removals added since construction, source paths only.
+  std::vector<std::string> newPendingRemovals() const;
+
+ private:
+  std::string root_;
+  std::string record_;
+  std::string key_;
+  std::vector<DWORD> pids_;
+  DWORD lastPid_ = 0;
+  HANDLE job_ = nullptr;      // of the running program, if any
+  HANDLE process_ = nullptr;
+  bool pendingExisted_ = false;
+  DWORD pendingType_ = REG_MULTI_SZ;
+  std::vector<BYTE> pendingData_;
+};
+
+}  // namespace uninst_test

@@ -1,0 +1,68 @@
+// The companion uninstaller's command line:
+//   tluninstall.exe <record name> [/S | /quiet | /passive]
+// and, between its own two processes, "/from <path>" naming the original
+// program that the copy in the temporary folder stands in for. Pure: no
+// <windows.h>.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace uninst {
+
+enum class UiLevel {
+  Full,     // confirmation, progress window, final message box
+  Passive,  // progress window only; no question, no final box; log file
+  Silent,   // no window at all; log file
+};
+
+struct CommandLine {
+  std::string recordName;    // subkey of ...\CurrentVersion\Uninstall
+  UiLevel ui = UiLevel::Full;
+  std::string originalPath;  // set only in the temporary copy ("/from")
+};
+
+enum class CommandLineProblem {
+  None = 0,
+  NoRecordName = 1,
+  UnknownOption = 2,
+  ExtraArgument = 3,      // a second record name
+  MissingOptionValue = 4, // "/from" at the end
+  BadRecordName = 5,      // holds a backslash: it would reach a deeper key
+};
+
+// Splits the arguments that follow the program name with the usual Windows
+// rules (whitespace separates; quotes group; 2n backslashes before a quote give
+// n backslashes and the quote toggles grouping; 2n+1 give n and a literal
+// quote; other backslashes are literal).
+std::vector<std::string> splitArguments(const std::string& text);
+
+// The inverse of splitArguments for one argument: quoted only when needed,
+// with backslashes before quotes doubled.
+std::string quoteArgument(const std::string& argument);
+
+// The text after the program name. The installer writes the UninstallString
+// unquoted ("C:\Program Files\TowerLink\tluninstall.exe TowerLink"), so a
+// program path with spaces is recognised by the running program's own path
+// (modulePath, compared case-insensitively), or else by the first ".exe"
+// followed by a space; a quoted program name ends at its closing quote.
+std::string argumentsAfterProgramName(const std::string& commandLine, const std::string& modulePath);
+
+// Parses the whole command line (program name included). On success returns
+// None and fills *out. On failure returns the first problem and sets
+// *offending to the argument at fault (empty when none); *out still holds the
+// UI level and whatever else was understood, so a scripted run that asked for
+// /S is not stopped by a message box.
+CommandLineProblem parseCommandLine(const std::string& commandLine, const std::string& modulePath,
+                                    CommandLine* out, std::string* offending);
+
+// Arguments for the temporary copy: the record name, the UI option if any, and
+// "/from" with the original program's path, each quoted as needed.
+std::string buildCopyArguments(const CommandLine& args, const std::string& originalPath);
+
+// Where the temporary copy moves the running original out of the product
+// folder: the copy's own path with ".old" in place of its extension. The
+// launching process computes the same name to schedule its removal.
+std::string asidePathFor(const std::string& copyPath);
+
+}  // namespace uninst

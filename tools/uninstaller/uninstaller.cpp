@@ -1,0 +1,133 @@
+#include "tools/uninstaller/uninstaller.h"
+
+#include "tools/uninstaller/removal.h"
+#include "tools/uninstaller/removal_plan.h"
+#include "tools/uninstaller/uninstall_record.h"
+
+namespace uninst {
+
+namespace {
+
+std::string captionOf(const std::string& displayName) { return displayName + " Uninstall"; }
+
+std::string describeFailure(const RecordedEvent& e, const StepResult& r) {
+  return r.item.empty() ? e.params + " (" + r.reason + ")" : r.item + " (" + r.reason + ")";
+}
+
+}  // namespace
+
+std::string usageText(CommandLineProblem problem, const std::string& offending) {
+  std::string why;
+  switch (problem) {
+    case CommandLineProblem::NoRecordName: why = "No product was named."; break;
+    case CommandLineProblem::UnknownOption: why = "The option \"" + offending + "\" is not known."; break;
+    case CommandLineProblem::ExtraArgument: why = "Only one product can be named (\"" + offending + "\")."; break;
+    case CommandLineProblem::MissingOptionValue: why = "The option \"" + offending + "\" needs a value."; break;
+    case CommandLineProblem::BadRecordName: why = "\"" + offending + "\" is not a product name."; break;
+    case CommandLineProblem::None: break;
+  }
+  return why + "\n\nUsage: tluninstall.exe <product> [/S | /passive]\n"
+               "Start the uninstaller from the Start menu or from the list of installed programs.";
+}
+
+int runUninstall(const CommandLine& args, const std::string& ownPath, Feedback& feedback, RunSummary* summary) {
+  RunSummary local;
+  RunSummary& out = summary ? *summary : local;
+  out = RunSummary();
+
+  UninstallRecord record;
+  DWORD error = ERROR_SUCCESS;
+  RecordStatus status = readUninstallRecord(args.recordName, &record, &error);
+  const std::string caption = captionOf(record.displayName);
+  if (status == RecordStatus::NotFound || status == RecordStatus::Unreadable) {
+    std::string text = "The uninstall information for \"" + args.recordName + "\" could not be found";
+    if (status == RecordStatus::Unreadable) text += " (error " + std::to_string(static_cast<unsigned long>(error)) + ")";
+    text += ".\nIt may already have been removed.";
+    out.failures.push_back(text);
+    feedback.report(caption, text, true);
+    return kExitNoRecord;
+  }
+  if (status == RecordStatus::NoEventCount) {
+    out.failures = record.problems;
+    feedback.report(caption,
+                    "The uninstall information for " + record.displayName +
+                        " is damaged, so nothing was removed:\n" + formatItemList(record.problems, kListedItems),
+                    true);
+    return kExitDamagedRecord;
+  }
+
+  if (!feedback.confirm(caption, "Are you sure you want to completely remove " + record.displayName +
+                                     " and all of its components?")) {
+    return kExitCancelled;
+  }
+
+  for (const std::string& p : record.problems) out.failures.push_back(p);
+  std::vector<PlannedEvent> planned(record.events.size());
+  for (size_t i = 0; i < record.events.size(); ++i) {
+    const RecordedEvent& e = record.events[i];
+    if (!e.usable) continue;  // already reported with the record's problems
+    planned[i].kind = eventKindFromTag(e.tag);
+    if (planned[i].kind == EventKind::Unknown) {
+      out.failures.push_back("event " + std::to_string(e.index) + ": the kind \"" + e.tag +
+                             "\" is not known; it was skipped");
+    } else if (planned[i].kind == EventKind::DeleteEmptyDirs) {
+      std::string normalized;
+      if (normalizePath(e.params, &normalized) == PathProblem::None) planned[i].depth = pathDepth(normalized);
+    }
+  }
+  std::vector<size_t> order = removalOrder(planned);
+
+  RunningOriginal original;
+  const RunningOriginal* originalPtr = nullptr;
+  if (!args.originalPath.empty()) {
+    original.originalPath = args.originalPath;
+    original.asidePath = asidePathFor(ownPath);
+    originalPtr = &original;
+  }
+  const std::vector<std::string> protectedFolders = systemFolders();
+
+  feedback.begin(caption, order.size());
+  for (size_t n = 0; n < order.size(); ++n) {
+    const RecordedEvent& e = record.events[order[n]];
+    feedback.step(n, e.desc.empty() ? "Removing " + e.params : e.desc);
+    StepResult r;
+    switch (planned[order[n]].kind) {
+      case EventKind::DeleteFile: r = deleteRecordedFile(e.params, originalPtr); break;
+      case EventKind::DeleteEmptyDirs: r = deleteEmptyFolders(e.params, protectedFolders); break;
+      case EventKind::DeleteRegTree: r = deleteRegistryTree(e.params); break;
+      case EventKind::Unknown: continue;
+    }
+    if (r.status == StepStatus::Failed) out.failures.push_back(describeFailure(e, r));
+    if (r.status == StepStatus::Kept) out.kept.push_back(r.item + " (" + r.reason + ")");
+  }
+  feedback.step(order.size(), "Removing the uninstall information");
+
+  if (out.failures.empty()) {
+    // Last of all, and only now: with failures the record stays so that the
+    // user can run the uninstaller again once the cause is gone.
+    DWORD keyError = deleteUninstallRecord(args.recordName);
+    if (keyError == ERROR_SUCCESS) {
+      out.recordRemoved = true;
+    } else {
+      out.failures.push_back("the uninstall information (error " + std::to_string(static_cast<unsigned long>(keyError)) +
+                             ")");
+    }
+  }
+  feedback.end();
+
+  std::string text;
+  if (out.failures.empty()) {
+    text = record.displayName + " was successfully removed from your computer.";
+  } else {
+    text = "Some parts of " + record.displayName + " could not be removed:\n" +
+           formatItemList(out.failures, kListedItems) +
+           "\nClose any program that uses them and run the uninstaller again.";
+  }
+  if (!out.kept.empty()) {
+    text += "\n\nThese folders were left in place:\n" + formatItemList(out.kept, kListedItems);
+  }
+  feedback.report(caption, text, !out.failures.empty());
+  return out.failures.empty() ? kExitOk : kExitIncomplete;
+}
+
+}  // namespace uninst
