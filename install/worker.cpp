@@ -1,0 +1,248 @@
+// The installation worker: one run of extractions on its own thread, in the
+// fixed group order product files, Flight Simulator 2002, 2004, X, shared files.
+#include "install/worker.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "install/progress_channel.h"
+#include "payload/file_extractor.h"
+#include "resources/resource_ids.h"
+#include "wizard/strings.h"
+
+namespace {
+
+// The extractor cannot read its catalogue: the run's result.
+constexpr int kResultInitFailed = 4;
+
+constexpr const char* kDeleteFile = "DeleteFile";
+constexpr const char* kDeleteEmptyDirs = "DeleteEmptyDirs";
+
+// The event descriptions, read once per run from the string table.
+struct Descriptions {
+  std::string programFiles = loadResourceString(IDS_DESC_PROGRAM_FILES);  // 111
+  std::string module = loadResourceString(IDS_DESC_MODULE);               // 124
+  std::string transponder = loadResourceString(IDS_DESC_TRANSPONDER);     // 132
+  std::string autoJoin = loadResourceString(IDS_DESC_AUTOJOIN);           // 133
+  std::string defaultModels = loadResourceString(IDS_DESC_DEFAULT_MODELS);  // 136
+  std::string vipModels = loadResourceString(IDS_DESC_VIP_MODELS);        // 137
+  std::string fsxDlls = loadResourceString(IDS_DESC_FSX_DLLS);            // 178
+};
+
+std::string withBackslash(const std::string& folder) {
+  if (!folder.empty() && folder.back() == '\\') return folder;
+  return folder + '\\';
+}
+
+// Sizes of one name or selector; an unknown one adds nothing, because the
+// outputs start at 0 and the extractor leaves them untouched on failure.
+uint32_t fileSize(Porter::FileExtractor* extractor, const char* name) {
+  uint32_t compressed = 0;
+  uint32_t uncompressed = 0;
+  extractor->getFileSizes(name, &compressed, &uncompressed);
+  return uncompressed;
+}
+
+uint32_t folderSize(Porter::FileExtractor* extractor, const char* selector) {
+  uint32_t compressed = 0;
+  uint32_t uncompressed = 0;
+  extractor->getFolderSizes(selector, &compressed, &uncompressed);
+  return uncompressed;
+}
+
+// A simulator version takes part in the run only with a folder to build on:
+// nothing may ever be written relative to an empty folder.
+bool usesSimulator(bool install, const std::string& folder) { return install && !folder.empty(); }
+
+class Run {
+ public:
+  Run(const WorkerParams& params, Porter::FileExtractor* extractor)
+      : params_(params), extractor_(extractor), record_(params.uninstallRecord) {}
+
+  // Every byte the run will write, in the order the groups write them. The
+  // sum wraps like the catalogue's 32-bit sizes.
+  uint32_t total() const {
+    const WorkerParams& p = params_;
+    uint32_t sum = 0;
+    if (p.installProduct) sum += folderSize(extractor_, "/tl/tl");
+    if (usesSimulator(p.installFs2002, p.fs2002Dir)) {
+      sum += fileSize(extractor_, "/fs/modules/tltrans8.dll");
+      sum += fileSize(extractor_, "/fs/modules/fsuipc.dll");
+      if (p.installProduct) sum += fileSize(extractor_, "/fs/modules/tlmod8.dll");
+      sum += folderSize(extractor_, "/fs/aircraft/");
+    }
+    if (usesSimulator(p.installFs2004, p.fs2004Dir)) {
+      sum += fileSize(extractor_, "/fs/modules/tltrans9.dll");
+      sum += fileSize(extractor_, "/fs/modules/fsuipc.dll");
+      if (p.installProduct) sum += fileSize(extractor_, "/fs/modules/tlmod9.dll");
+      sum += fileSize(extractor_, "/fs/modules/tlmpjoin9.dll");
+      sum += folderSize(extractor_, "/fs/aircraft/");
+    }
+    if (usesSimulator(p.installFsx, p.fsxDir)) {
+      sum += folderSize(extractor_, "/tl/fs");
+      if (!p.installProduct) sum -= fileSize(extractor_, "/tl/fs/tlmod10.dll");
+      sum += folderSize(extractor_, "/fs/aircraft/");
+    }
+    sum += folderSize(extractor_, "/tl/global");
+    return sum;
+  }
+
+  // The groups in their fixed order; a group begins only while the result is 0.
+  int install() {
+    const WorkerParams& p = params_;
+    int result = 0;
+    if (p.installProduct) result = groupProduct();
+    if (result == 0 && usesSimulator(p.installFs2002, p.fs2002Dir)) result = groupFs2002();
+    if (result == 0 && usesSimulator(p.installFs2004, p.fs2004Dir)) result = groupFs2004();
+    if (result == 0 && usesSimulator(p.installFsx, p.fsxDir)) result = groupFsx();
+    if (result == 0) result = groupShared();
+    return result;
+  }
+
+ private:
+  int file(const char* name, const std::string& target, bool replaceIfNewer) {
+    return toInt(extractor_->extractFile(name, target.c_str(), replaceIfNewer));
+  }
+
+  int folder(const char* selector, const std::string& target, const std::string& desc,
+             const std::vector<std::string>* exclusions = nullptr) {
+    return toInt(extractor_->extractFolder(selector, target.c_str(), record_, desc.c_str(), exclusions));
+  }
+
+  // Adds an event after a row. The record is the uninstaller's only guide, so
+  // an event it refuses fails the row as a write would (the row's own failure,
+  // if any, stays the one reported).
+  int event(int rowResult, const char* tag, const std::string& params, const std::string& desc) {
+    bool added = record_->addEvent(tag, params.c_str(), desc.c_str());
+    if (rowResult == 0 && !added) return toInt(ExtractResult::WriteFailed);
+    return rowResult;
+  }
+
+  // P1
+  int groupProduct() {
+    int r = folder("/tl/tl", params_.productDir, desc_.programFiles);
+    return event(r, kDeleteEmptyDirs, params_.productDir, desc_.programFiles);
+  }
+
+  // A1..A5
+  int groupFs2002() {
+    const std::string base = withBackslash(params_.fs2002Dir);
+    const std::string modules = base + "modules\\";
+    int r = moduleFile("/fs/modules/tltrans8.dll", modules + "tltrans8.dll", desc_.transponder);
+    if (r != 0) return r;
+    r = file("/fs/modules/fsuipc.dll", modules + "fsuipc.dll", true);
+    if (r != 0) return r;
+    if (params_.installProduct) {
+      r = moduleFile("/fs/modules/tlmod8.dll", modules + "tlmod8.dll", desc_.module);
+      if (r != 0) return r;
+    }
+    return modelSets(base + "aircraft\\");
+  }
+
+  // B1..B6
+  int groupFs2004() {
+    const std::string base = withBackslash(params_.fs2004Dir);
+    const std::string modules = base + "modules\\";
+    int r = moduleFile("/fs/modules/tltrans9.dll", modules + "tltrans9.dll", desc_.transponder);
+    if (r != 0) return r;
+    r = file("/fs/modules/fsuipc.dll", modules + "fsuipc.dll", true);
+    if (r != 0) return r;
+    if (params_.installProduct) {
+      r = moduleFile("/fs/modules/tlmod9.dll", modules + "tlmod9.dll", desc_.module);
+      if (r != 0) return r;
+    }
+    r = moduleFile("/fs/modules/tlmpjoin9.dll", modules + "tlmpjoin9.dll", desc_.autoJoin);
+    if (r != 0) return r;
+    return modelSets(base + "aircraft\\");
+  }
+
+  // X1..X4. The X modules go to the product folder; "tlmod10.dll" only with
+  // the product files, and never through X2.
+  int groupFsx() {
+    const std::string& productDir = params_.productDir;
+    if (params_.installProduct) {
+      int r = moduleFile("/tl/fs/tlmod10.dll", productDir + "tlmod10.dll", desc_.module);
+      if (r != 0) return r;
+    }
+    const std::vector<std::string> exclusions{"/tl/fs/tlmod10.dll"};
+    int r = folder("/tl/fs", productDir, desc_.fsxDlls, &exclusions);
+    if (r != 0) return r;
+    return modelSets(withBackslash(params_.fsxDir) + "SimObjects\\Airplanes\\");
+  }
+
+  // G1
+  int groupShared() { return folder("/tl/global", params_.productDir, desc_.programFiles); }
+
+  // One module written directly, its event recorded whatever came of it.
+  int moduleFile(const char* name, const std::string& target, const std::string& desc) {
+    int r = file(name, target, false);
+    return event(r, kDeleteFile, target, desc);
+  }
+
+  // The two model sets under an aircraft folder. The default set's result is
+  // not checked; the VIP set's becomes the group's result.
+  int modelSets(const std::string& aircraftFolder) {
+    const std::string defaults = aircraftFolder + "towerlink";
+    folder("/fs/aircraft/towerlink", defaults, desc_.defaultModels);
+    event(0, kDeleteEmptyDirs, defaults, desc_.defaultModels);
+
+    const std::string vip = aircraftFolder + "vip";
+    int r = folder("/fs/aircraft/vip", vip, desc_.vipModels);
+    return event(r, kDeleteEmptyDirs, vip, desc_.vipModels);
+  }
+
+  const WorkerParams& params_;
+  Porter::FileExtractor* extractor_;
+  Porter::UninstallerSetup* record_;
+  Descriptions desc_;
+};
+
+}  // namespace
+
+void fillWorkerParams(const InstallOptions& options, HINSTANCE instance, HWND progressWindow,
+                      Porter::UninstallerSetup* record, WorkerParams* params) {
+  const bool productHere = options.setupType == SameComputer || options.setupType == ProductOnly;
+  const bool simulatorHere = options.setupType == SameComputer || options.setupType == SimulatorOnly;
+
+  WorkerParams& p = *params;
+  p.instance = instance;
+  p.progressWindow = progressWindow;
+  p.uninstallRecord = record;
+  // A version ticked on the simulator version page although it was not found
+  // has an empty folder: it is left out rather than built on "".
+  p.installFs2002 = simulatorHere && options.useFs2002 && !options.fs2002Dir.empty();
+  p.installFs2004 = simulatorHere && options.useFs2004 && !options.fs2004Dir.empty();
+  p.installFsx = simulatorHere && options.useFsx && !options.fsxDir.empty();
+  p.fs2002Dir = p.installFs2002 ? options.fs2002Dir : std::string();
+  p.fs2004Dir = p.installFs2004 ? options.fs2004Dir : std::string();
+  p.fsxDir = p.installFsx ? options.fsxDir : std::string();
+  p.installProduct = productHere;
+  p.productDir = options.productDir;
+}
+
+DWORD WINAPI installWorker(LPVOID argument) {
+  const WorkerParams& params = *static_cast<const WorkerParams*>(argument);
+  // Taken now: the page deletes the record as soon as it has the end message.
+  const HWND window = params.progressWindow;
+
+  ProgressCB progress(window);
+  Porter::FileExtractor* extractor = getFileExtractor();
+  int result;
+  if (!extractor->init(params.instance, &progress)) {
+    result = kResultInitFailed;
+  } else if (params.productDir.empty()) {
+    // Every setup type writes into the product folder; without one the files
+    // would land relative to the current folder. Nothing is written, and as
+    // with an unreadable catalogue no total goes out.
+    result = toInt(ExtractResult::FolderNotCreated);
+  } else {
+    Run run(params, extractor);
+    progress.setTotal(run.total());
+    result = run.install();
+  }
+
+  // The last use of params and of the uninstall record is behind us.
+  PostMessageA(window, WM_INSTALL_DONE, static_cast<WPARAM>(result), 0);
+  extractor->close();
+  return 0;
+}
