@@ -55,6 +55,8 @@ TEST(NormalizePath, AcceptsFullPathsAndRefusesTheRest) {
       {"C:\\TowerLink\\..\\Windows", PathProblem::DotComponent, "", 0},
       {"C:\\TowerLink\\.\\x", PathProblem::DotComponent, "", 0},
       {"C:\\..", PathProblem::DotComponent, "", 0},
+      {"\\\\server\\.\\x", PathProblem::DotComponent, "", 0},
+      {"\\\\server\\..", PathProblem::DotComponent, "", 0},
       {"\\\\?\\C:\\x", PathProblem::DevicePath, "", 0},
       {"\\\\.\\PhysicalDrive0", PathProblem::DevicePath, "", 0},
   };

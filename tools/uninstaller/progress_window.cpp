@@ -46,7 +46,7 @@ bool ProgressWindow::create(HINSTANCE instance, const std::string& title, size_t
   InitCommonControlsEx(&controls);
   if (!registerClass(instance)) return false;
 
-  const int width = 420, height = 130;
+  const int width = 420, height = 112;
   int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   window_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kClassName, title.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU, x, y,

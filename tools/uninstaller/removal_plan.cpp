@@ -65,17 +65,21 @@ PathProblem normalizePath(const std::string& path, std::string* out) {
     root = p.substr(0, 3);
     rest = 3;
   } else if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
-    std::vector<std::string> head = splitComponents(p, 2, '\\');
-    if (head.size() >= 1 && (head[0] == "?" || head[0] == ".")) return PathProblem::DevicePath;
-    // Both the server and the share must be given and be the first two
-    // components; "\\\server" (three slashes) is not a share path.
-    if (p.size() < 3 || p[2] == '\\' || head.size() < 2) return PathProblem::NotAbsolute;
+    // "\\server\share": both given, each exactly one component.
     size_t serverEnd = p.find('\\', 2);
-    size_t shareStart = serverEnd + 1;
-    if (shareStart >= p.size() || p[shareStart] == '\\') return PathProblem::NotAbsolute;
-    size_t shareEnd = p.find('\\', shareStart);
-    root = "\\\\" + head[0] + "\\" + head[1];
-    rest = (shareEnd == std::string::npos) ? p.size() : shareEnd;
+    if (serverEnd == std::string::npos || serverEnd == 2) {
+      std::string server = p.substr(2, serverEnd == std::string::npos ? std::string::npos : serverEnd - 2);
+      return (server == "?" || server == ".") ? PathProblem::DevicePath : PathProblem::NotAbsolute;
+    }
+    std::string server = p.substr(2, serverEnd - 2);
+    if (server == "?" || server == ".") return PathProblem::DevicePath;
+    size_t shareEnd = p.find('\\', serverEnd + 1);
+    if (shareEnd == std::string::npos) shareEnd = p.size();
+    std::string share = p.substr(serverEnd + 1, shareEnd - serverEnd - 1);
+    if (share.empty()) return PathProblem::NotAbsolute;
+    if (server == ".." || share == "." || share == "..") return PathProblem::DotComponent;
+    root = p.substr(0, shareEnd);
+    rest = shareEnd;
   } else {
     return PathProblem::NotAbsolute;
   }
