@@ -255,14 +255,6 @@ TEST_F(ExtractorTest, InitAddsToTheIndexAndCloseEmptiesIt) {
   EXPECT_TRUE(record.impl->events.empty());
 }
 
-TEST(FileExtractorSingleton, IsCreatedOnceAndStartsEmpty) {
-  Porter::FileExtractor* first = getFileExtractor();
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(getFileExtractor(), first);
-  uint32_t c = 1, u = 2;
-  EXPECT_EQ(first->getFolderSizes("/tl", &c, &u), ExtractResult::NothingSelected);
-}
-
 // ---- selection and sizes ---------------------------------------------------
 
 TEST_F(ExtractorTest, FolderSizesAreTheSumsOverTheSelectedRun) {

@@ -96,16 +96,6 @@ TEST_F(UninstallRecordTest, ElevenEventsAreNumberedInDecimalWithoutLeadingZeros)
   }
 }
 
-TEST_F(UninstallRecordTest, EventsKeepTheirOrderAndDuplicates) {
-  UninstallerSetupImpl* record = installationRecord("C:\\TL\\");
-  const char* order[] = {"b", "a", "b", "c"};
-  for (const char* p : order) record->addEvent("DeleteFile", p, "x");
-  ASSERT_TRUE(record->commit());
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_TRUE(isRegString(value("PorterParams" + std::to_string(i)), order[i])) << "event " << i;
-  }
-}
-
 TEST_F(UninstallRecordTest, ReinstallOverALongerRecordOverwritesAndLeavesHigherIndices) {
   UninstallerSetupImpl* first = installationRecord("C:\\Old Place\\");
   for (int i = 0; i < 5; ++i) first->addEvent("DeleteFile", ("old" + std::to_string(i)).c_str(), "old");
