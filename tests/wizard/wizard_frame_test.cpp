@@ -398,9 +398,19 @@ TEST_F(WizardFrameTest, ShutdownFromOnEnterStopsBeforeTouchingDestroyedWindows) 
 
 TEST_F(WizardFrameTest, ShutdownFromLeaveOrDestroyRunsOnce) {
   assemble(3);
-  // A page that shuts down again while shutdown is already under way.
-  page(0)->leaveAction = [](Porter::WizardUI* w, HWND) { w->shutdown(); };
-  page(0)->destroyAction = [](Porter::WizardUI* w, HWND) { w->shutdown(); };
+  // A page that shuts down again while shutdown is already under way. Each
+  // reaction fires once, so a frame without a re-entry guard shows up as a
+  // second onDestroy here instead of as endless recursion.
+  page(0)->leaveAction = [fired = false](Porter::WizardUI* w, HWND) mutable {
+    if (fired) return;
+    fired = true;
+    w->shutdown();
+  };
+  page(0)->destroyAction = [fired = false](Porter::WizardUI* w, HWND) mutable {
+    if (fired) return;
+    fired = true;
+    w->shutdown();
+  };
   ASSERT_TRUE(frame_.start());
   log_.clear();
   frame_.shutdown();
