@@ -119,7 +119,9 @@ def make_msi(args):
         os.utime(os.path.join(work, "SimConnectSample.txt"), (FIXED_TIME, FIXED_TIME))
         shutil.copyfile(args.wxs, os.path.join(work, "simconnect.wxs"))
         out = os.path.join(work, "simconnect.msi")
-        subprocess.run([args.wixl, "-a", args.arch, "-o", out, "simconnect.wxs"], cwd=work, check=True)
+        win64 = "yes" if args.arch == "x64" else "no"
+        subprocess.run([args.wixl, "-a", args.arch, "-D", "Win64=" + win64, "-o", out, "simconnect.wxs"], cwd=work,
+                       check=True)
         with open(out, "rb") as f:
             data = f.read()
         write(args.out, fix_summary(data))

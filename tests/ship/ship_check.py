@@ -2,8 +2,10 @@
 """Checks what ships: the i686 setup program and every program and module of
 the product tree it carries.
 
-  ship_check.py --objdump OBJDUMP --wrestool WRESTOOL --setup SETUP.EXE --payload PAYLOAD_DIR
-                [--imports FILE_OR_FOLDER ...]
+  ship_check.py --objdump OBJDUMP --imports-objdump OBJDUMP --wrestool WRESTOOL --setup SETUP.EXE
+                --payload PAYLOAD_DIR [--imports FILE_OR_FOLDER ...]
+
+(--imports-objdump reads both PE32 and PE32+: x86_64-w64-mingw32-objdump.)
 
 - SETUP.EXE is a PE32 (i386) GUI program;
 - its RT_RCDATA resources 65535 and 1..N, all language neutral, are byte for
@@ -99,6 +101,7 @@ def portable_files(paths):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", required=True)
+    parser.add_argument("--imports-objdump", required=True)
     parser.add_argument("--wrestool", required=True)
     parser.add_argument("--setup", required=True)
     parser.add_argument("--payload", required=True)
@@ -113,7 +116,7 @@ def main():
     print("%s: PE32 GUI, payload of %d chunks and the catalogue as packed" % (args.setup, chunks))
     checked = 0
     for path in [args.setup] + list(portable_files(args.imports)):
-        names = check_imports(args.objdump, path)
+        names = check_imports(args.imports_objdump, path)
         checked += 1
         print("%s imports %s" % (path, ", ".join(names) or "nothing"))
     print("%d shipped files checked, %d problem(s)" % (checked, len(failures)))
