@@ -75,6 +75,12 @@ if(TL_WINDOWS)
   set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine_session LABELS "wine")
 endif()
 
+# A gtest program passes only when it printed its PASSED summary and no FAILED
+# line: a crash that Wine reports with exit status 0 (an exception swallowed in a
+# window callback) must still fail the test.
+set(TL_GTEST_PASS "\\[  PASSED  \\] [0-9]+ test")
+set(TL_GTEST_FAIL "\\[  FAILED  \\]")
+
 function(tl_host_test name)
   if(TL_WINDOWS)
     return()
@@ -86,6 +92,7 @@ function(tl_host_test name)
   target_link_options(${name} PRIVATE ${TL_SAN_FLAGS})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "host;${T_LABELS}"
+    PASS_REGULAR_EXPRESSION "${TL_GTEST_PASS}" FAIL_REGULAR_EXPRESSION "${TL_GTEST_FAIL}"
     ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
 endfunction()
 
@@ -102,6 +109,7 @@ function(tl_wine_test name)
   endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "wine;${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+    PASS_REGULAR_EXPRESSION "${TL_GTEST_PASS}" FAIL_REGULAR_EXPRESSION "${TL_GTEST_FAIL}"
     FIXTURES_REQUIRED wine_session WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 endfunction()
 
