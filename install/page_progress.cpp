@@ -1,5 +1,165 @@
 #include "install/page_progress.h"
 
+#include <commctrl.h>
+
+#include <new>
+
+#include "install/addon_registration.h"
+#include "install/documentation.h"
+#include "install/install_options.h"
+#include "install/progress_channel.h"
+#include "install/progress_display.h"
 #include "resources/resource_ids.h"
+#include "system/product_settings.h"
+#include "system/start_menu.h"
+#include "wizard/strings.h"
+#include "wizard/text_format.h"
+
+namespace {
+
+constexpr char kDisplayName[] = "TowerLink";
+constexpr char kDescription[] = "";
+constexpr char kIconFile[] = "towerlink.ico";
+constexpr char kUninstallerFile[] = "tluninstall.exe";
+constexpr char kFsProgramFile[] = "towerlink_fs.exe";
+constexpr char kFsxProgramFile[] = "towerlink_fsx.exe";
+constexpr char kIconLibraryFile[] = "tlimage.dll";
+constexpr LPARAM kBarRange = 0x03E80000;  // low word 0, high word 1000
+
+bool runsProduct(int32_t type) { return type == SameComputer || type == ProductOnly; }
+bool runsSimulator(int32_t type) { return type == SameComputer || type == SimulatorOnly; }
+
+}  // namespace
 
 WORD PageProgress::getTemplateId() { return IDD_PROGRESS; }
+
+PageProgress::~PageProgress() {
+  if (workerThread) WaitForSingleObject(workerThread.get(), INFINITE);
+}
+
+void PageProgress::onCreate(Porter::WizardUI* wizard, HWND page) {
+  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, kBarRange);
+  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
+  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+  TL3Page::onCreate(wizard, page);
+}
+
+int PageProgress::fail(Porter::WizardUI* wizard, HWND page, const std::string& text) {
+  const std::string caption = loadResourceString(IDS_ERROR_CAPTION);
+  MessageBoxA(page, text.c_str(), caption.c_str(), MB_OK);
+  wizard->shutdown();
+  return 1;
+}
+
+int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
+  // Nothing may leave this page or end the program while the run is prepared
+  // and while the worker runs.
+  wizard->setButtons(Porter::Disabled, Porter::Disabled, Porter::Disabled);
+  const auto* options = static_cast<const InstallOptions*>(wizard->getUserData());
+  if (options == nullptr) return fail(wizard, page, loadResourceString(IDS_ERR_UNINSTALLER));
+  const std::string& productDir = options->productDir;
+  const int32_t type = options->setupType;
+
+  uninstallRecord = createUninstallerSetup(kDisplayName, kDescription, (productDir + kIconFile).c_str(),
+                                           (productDir + kUninstallerFile).c_str());
+  if (uninstallRecord == nullptr) return fail(wizard, page, loadResourceString(IDS_ERR_UNINSTALLER));
+
+  if (!writeProductSettings(productDir.c_str(), uninstallRecord)) {
+    return fail(wizard, page, loadResourceString(IDS_ERR_REGISTRY));
+  }
+
+  if (runsProduct(type) &&
+      !createStartMenuShortcuts((productDir + kFsProgramFile).c_str(), (productDir + kFsxProgramFile).c_str(),
+                                (productDir + kUninstallerFile).c_str(), kDocumentationAddressSlash,
+                                (productDir + kIconLibraryFile).c_str(), uninstallRecord)) {
+    return fail(wizard, page, loadResourceString(IDS_ERR_STARTMENU));
+  }
+
+  // Flight Simulator X learns of the modules now; the worker writes them later.
+  if (runsSimulator(type) && options->useFsx &&
+      !configureFsx(true, type == SameComputer, productDir.c_str())) {
+    return fail(wizard, page, loadResourceString(IDS_ERR_FSX_CONFIG));
+  }
+
+  workerParams.reset(new (std::nothrow) WorkerParams());
+  if (!workerParams) return fail(wizard, page, loadResourceString(IDS_ERR_EXTRACT_INIT));
+  fillWorkerParams(*options, wizard->getInstance(), page, uninstallRecord, workerParams.get());
+  totalBytes = 0;
+  doneBytes = 0;
+  fileBytes = 0;
+
+  HANDLE thread = CreateThread(nullptr, 0, installWorker, workerParams.get(), 0, nullptr);
+  if (thread == nullptr) {
+    workerParams.reset();  // no thread ever saw it
+    return fail(wizard, page, loadResourceString(IDS_ERR_EXTRACT_INIT));
+  }
+  workerThread.reset(thread);
+  return TL3Page::onEnter(wizard, page);
+}
+
+void PageProgress::updateProgress(HWND page) {
+  const uint64_t written = static_cast<uint64_t>(static_cast<uint32_t>(doneBytes)) + static_cast<uint32_t>(fileBytes);
+  const ProgressDisplay display =
+      progressDisplay(static_cast<int64_t>(written), static_cast<int64_t>(static_cast<uint32_t>(totalBytes)));
+  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(display.barPosition), 0);
+  SetDlgItemTextA(page, IDC_PROGRESS_PERCENT, display.label.c_str());
+}
+
+bool PageProgress::commitUninstallRecord() {
+  if (uninstallRecord == nullptr) return false;
+  Porter::UninstallerSetup* record = uninstallRecord;
+  uninstallRecord = nullptr;  // commit ends the object whatever it returns
+  return record->commit();
+}
+
+void PageProgress::endRun(Porter::WizardUI* wizard, HWND page, WPARAM result) {
+  // The worker posts the end message as its last use of the parameters and
+  // the record; waiting for its thread to return makes that hand-over
+  // independent of what it still does on its way out.
+  WaitForSingleObject(workerThread.get(), INFINITE);
+  workerParams.reset();
+  workerThread.reset();
+
+  if (result != 0) {
+    fail(wizard, page,
+         loadResourceString(IDS_ERR_INSTALL) + "\n(" + intToString(static_cast<int>(result)) + ")");
+    return;
+  }
+  if (!commitUninstallRecord()) {
+    fail(wizard, page, loadResourceString(IDS_ERR_UNINSTALLER));
+    return;
+  }
+  const auto* options = static_cast<const InstallOptions*>(wizard->getUserData());
+  if (options != nullptr && options->setupType == ProductOnly) {
+    wizard->next();  // the SimConnect page
+  } else {
+    wizard->goToPage(wizard->getCurrentIndex() + 2);  // the finished page, over the SimConnect page
+  }
+}
+
+INT_PTR PageProgress::onMessage(Porter::WizardUI* wizard, HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INSTALL_TOTAL:
+      totalBytes = static_cast<int32_t>(static_cast<uint32_t>(wParam));
+      return 1;
+    case WM_INSTALL_FILE:
+      SetDlgItemTextA(page, IDC_PROGRESS_STATUS, fileTextOf(lParam));
+      releaseFileText(lParam);
+      return 1;
+    case WM_INSTALL_FILE_DONE:
+      SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "");
+      doneBytes = static_cast<int32_t>(static_cast<uint32_t>(doneBytes) + static_cast<uint32_t>(fileBytes));
+      fileBytes = 0;
+      updateProgress(page);
+      return 1;
+    case WM_INSTALL_PROGRESS:
+      fileBytes = static_cast<int32_t>(static_cast<uint32_t>(wParam));
+      updateProgress(page);
+      return 1;
+    case WM_INSTALL_DONE:
+      if (workerThread) endRun(wizard, page, wParam);
+      return 1;
+    default:
+      return TL3Page::onMessage(wizard, page, message, wParam, lParam);
+  }
+}

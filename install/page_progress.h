@@ -1,10 +1,62 @@
-// PageProgress, the progress page: prepares, starts and ends an installation
-// run (template 106).
+// PageProgress, the progress page (template 106): prepares an installation run
+// on the user-interface thread (uninstall record, product settings, Start menu
+// shortcuts, Flight Simulator X registration), starts the worker thread,
+// follows its posted messages with the bar, the percentage and the status
+// line, and at the end either commits the uninstall record and moves on or
+// reports the failure and closes the installer.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "install/worker.h"
+#include "pages/scoped_handle.h"
+#include "system/uninstaller_setup.h"
 #include "wizard/wizard_page.h"
 
 class PageProgress : public TL3Page {
  public:
+  PageProgress() = default;
+  // A worker still running when the page object ends (the message loop ended
+  // without its end message) is waited for before its parameters are freed,
+  // so it never reads released memory.
+  ~PageProgress();
+  PageProgress(const PageProgress&) = delete;
+  PageProgress& operator=(const PageProgress&) = delete;
+
   WORD getTemplateId() override;
+  // Progress bar 1008: range 0..1000, step 1, position 0; then the default.
+  void onCreate(Porter::WizardUI* wizard, HWND page) override;
+  // Disables Cancel, Back and Next and starts the run. A failing step shows
+  // its message (131, 129, 130, 182 or 110) under caption 122 and shuts the
+  // wizard down; what earlier steps did stays. Returns 1.
+  int onEnter(Porter::WizardUI* wizard, HWND page) override;
+  // The five messages of the progress channel; 1 for them, the default for
+  // every other message. An end message that arrives while no run is under
+  // way is ignored.
+  INT_PTR onMessage(Porter::WizardUI* wizard, HWND page, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  // Bar and percentage label from the bytes counted so far.
+  void updateProgress(HWND page);
+  // Commits the record (which ends it) and returns commit's result; false
+  // when there is no record.
+  bool commitUninstallRecord();
+
+ private:
+  // Message box owned by the page (caption 122, OK only), then shutdown.
+  int fail(Porter::WizardUI* wizard, HWND page, const std::string& text);
+  void endRun(Porter::WizardUI* wizard, HWND page, WPARAM result);
+
+  // Fields in the order the page's state describes; set when the run starts.
+  std::unique_ptr<WorkerParams> workerParams;       // owned; null after the end message
+  Porter::UninstallerSetup* uninstallRecord = nullptr;  // owned until committed
+  ScopedHandle workerThread;                        // closed at the end message
+  // The channel carries 32-bit unsigned counts; they are kept in these 32-bit
+  // fields and read back as unsigned, so a run up to 4 GiB shows correctly.
+  int32_t totalBytes = 0;
+  int32_t doneBytes = 0;
+  int32_t fileBytes = 0;
 };

@@ -1,0 +1,20 @@
+// The command that runs SimConnect's installer package. Pure: no <windows.h>.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// The package's file name in the product folder.
+constexpr const char* kSimConnectPackage = "simconnect.msi";
+
+// Full path of msiexec in the system folder: systemDir, a backslash unless it
+// ends with one, "msiexec.exe". Empty when systemDir is empty, so that a
+// missing system folder never turns into a bare name that the search path
+// (which starts with the installer's own folder) would resolve.
+std::string msiexecPath(const std::string& systemDir);
+
+// Writes `msiexec /i "<productDir>simconnect.msi"` with its terminating zero
+// into buffer (productDir ends with a backslash). Returns false, with buffer
+// holding an empty text (when size > 0), if the command and its zero do not
+// fit in size characters; the text is never cut.
+bool buildSimConnectCommandLine(const std::string& productDir, char* buffer, std::size_t size);
