@@ -1,0 +1,102 @@
+#include "e2e/ui_automation.h"
+
+namespace ui {
+namespace {
+
+constexpr UINT kTextTimeoutMs = 2000;
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+struct Search {
+  DWORD pid;
+  const std::string* caption;
+  bool dialogsOnly;
+  std::vector<HWND>* found;
+};
+
+BOOL CALLBACK collect(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<Search*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (search->pid != 0 && owner != search->pid) return TRUE;
+  if (search->dialogsOnly) {
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof(className));
+    if (std::string(className) != "#32770") return TRUE;
+  }
+  if (text(window) == *search->caption) search->found->push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> topLevelWindows(DWORD pid, const std::string& caption, bool dialogsOnly) {
+  std::vector<HWND> found;
+  Search search{pid, &caption, dialogsOnly, &found};
+  EnumWindows(collect, reinterpret_cast<LPARAM>(&search));
+  return found;
+}
+
+std::string text(HWND window) {
+  if (window == nullptr) return std::string();
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTextTimeoutMs, &length)) {
+    return std::string();
+  }
+  std::vector<char> buffer(length + 1, '\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                           SMTO_ABORTIFHUNG, kTextTimeoutMs, &copied)) {
+    return std::string();
+  }
+  return std::string(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
+}
+
+bool click(HWND parent, int id) {
+  HWND control = GetDlgItem(parent, id);
+  if (control == nullptr) return false;
+  return PostMessageA(control, BM_CLICK, 0, 0) != FALSE;
+}
+
+bool isEnabled(HWND parent, int id) {
+  HWND control = GetDlgItem(parent, id);
+  return control != nullptr && IsWindowEnabled(control);
+}
+
+bool isVisible(HWND parent, int id) {
+  HWND control = GetDlgItem(parent, id);
+  return control != nullptr && IsWindowVisible(control);
+}
+
+bool isChecked(HWND parent, int id) {
+  HWND control = GetDlgItem(parent, id);
+  if (control == nullptr) return false;
+  DWORD_PTR state = 0;
+  if (!SendMessageTimeoutA(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kTextTimeoutMs, &state)) return false;
+  return state == BST_CHECKED;
+}
+
+MessageBox waitForMessageBox(DWORD pid, const std::string& caption, DWORD timeoutMs) {
+  MessageBox box;
+  waitFor(
+      [&] {
+        for (HWND window : topLevelWindows(pid, caption, true)) {
+          // A message box has its text control; a wizard frame of the same
+          // caption does not.
+          if (IsWindowVisible(window) && GetDlgItem(window, kMessageBoxTextId) != nullptr) {
+            box.window = window;
+            return true;
+          }
+        }
+        return false;
+      },
+      timeoutMs);
+  if (box.window != nullptr) box.text = text(GetDlgItem(box.window, kMessageBoxTextId));
+  return box;
+}
+
+bool answer(const MessageBox& box, int id, DWORD timeoutMs) {
+  if (box.window == nullptr || !click(box.window, id)) return false;
+  return waitFor([&] { return !IsWindow(box.window); }, timeoutMs);
+}
+
+}  // namespace ui

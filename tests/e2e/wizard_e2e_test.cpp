@@ -1,0 +1,611 @@
+// End-to-end scenarios: the real setup.exe of this tree, started in the test
+// prefix, driven through its wizard like a user would, and every output
+// checked afterwards (files byte for byte against the sample tree, product
+// settings, the uninstall record value by value, dll.xml, shortcuts, the
+// SimConnect package). Each scenario puts the prefix back as it found it.
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <tuple>
+
+#include "e2e/e2e_environment.h"
+#include "e2e/ui_automation.h"
+#include "e2e/wizard_session.h"
+#include "resources/resource_ids.h"
+
+namespace e2e {
+namespace {
+
+constexpr char kErrorCaption[] = "TowerLink Installer Error";
+constexpr char kCancelCaption[] = "TowerLink Installer";
+constexpr DWORD kInstallTimeoutMs = 180000;
+constexpr char kDocsSlash[] = "https://docs.brightfoldlabs.com/towerlink/3/";
+
+using Event = std::tuple<std::string, std::string, std::string>;  // tag, params, desc
+
+class WizardEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::string why;
+    ASSERT_TRUE(prefix_.clean(&why)) << "the prefix is not clean: " << why;
+    makeFolders(scratchRoot());
+  }
+  void TearDown() override {
+    session_.kill();
+    CoUninitialize();
+  }
+
+  // Starts setup.exe and walks welcome and licence, checking both pages.
+  void startAndAcceptLicence(const std::string& exe, bool checkTexts) {
+    ASSERT_TRUE(session_.start(exe, std::string())) << exe;
+    ASSERT_TRUE(session_.waitForPage(Welcome));
+    screenshot("01-welcome");
+    EXPECT_FALSE(session_.frameButtonEnabled(IDC_BACK)) << "Back on the first page";
+    EXPECT_FALSE(ui::isVisible(session_.frame(), IDC_HEADER_BITMAP)) << "header bitmap on the welcome page";
+    if (checkTexts) {
+      const std::string welcome = setupString(IDS_WELCOME_TITLE) + "\n" + setupString(IDS_WELCOME_FOR) + "\n\n" +
+                                  setupString(IDS_WELCOME_BODY) + "\n\n" + setupString(IDS_WELCOME_NEED) + "\n\n" +
+                                  setupString(IDS_WELCOME_EXIT_APPS);
+      EXPECT_FALSE(setupString(IDS_WELCOME_TITLE).empty());
+      EXPECT_EQ(ui::text(GetDlgItem(session_.page(), IDC_WELCOME_TEXT)), welcome);
+    }
+    ASSERT_TRUE(session_.press(IDC_NEXT));
+    ASSERT_TRUE(session_.waitForPage(License));
+    screenshot("02-licence");
+    HWND page = session_.page();
+    EXPECT_TRUE(ui::isVisible(session_.frame(), IDC_HEADER_BITMAP)) << "header bitmap on the licence page";
+    EXPECT_FALSE(ui::isChecked(page, IDC_LICENSE_ACCEPT));
+    EXPECT_FALSE(session_.frameButtonEnabled(IDC_NEXT)) << "Next before the licence is accepted";
+    EXPECT_TRUE(session_.frameButtonEnabled(IDC_BACK));
+    EXPECT_TRUE(session_.frameButtonEnabled(IDC_CANCEL));
+    if (checkTexts) {
+      std::string licence = setupString(IDS_LICENSE_TITLE) + "\r\n\r\n";
+      for (UINT id = IDS_LICENSE_FIRST; id <= IDS_LICENSE_LAST; ++id) licence += setupString(id) + "\r\n\r\n";
+      EXPECT_EQ(ui::text(GetDlgItem(page, IDC_LICENSE_TEXT)), licence);
+      // Ticking enables Next, clearing disables it again; Back and Cancel stay.
+      ASSERT_TRUE(ui::click(page, IDC_LICENSE_ACCEPT));
+      EXPECT_TRUE(ui::waitFor([&] { return session_.frameButtonEnabled(IDC_NEXT); }, 5000));
+      ASSERT_TRUE(ui::click(page, IDC_LICENSE_ACCEPT));
+      EXPECT_TRUE(ui::waitFor([&] { return !session_.frameButtonEnabled(IDC_NEXT); }, 5000));
+      EXPECT_TRUE(session_.frameButtonEnabled(IDC_BACK));
+      EXPECT_TRUE(session_.frameButtonEnabled(IDC_CANCEL));
+    }
+    ASSERT_TRUE(ui::click(page, IDC_LICENSE_ACCEPT));
+    ASSERT_TRUE(ui::waitFor([&] { return session_.frameButtonEnabled(IDC_NEXT); }, 5000));
+    ASSERT_TRUE(session_.press(IDC_NEXT));
+    ASSERT_TRUE(session_.waitForPage(Type));
+    screenshot("03-type");
+  }
+
+  // On the setup type page: picks the radio of type and presses Next.
+  void chooseType(int radio) {
+    HWND page = session_.page();
+    if (!ui::isChecked(page, radio)) {
+      ASSERT_TRUE(ui::click(page, radio));
+      ASSERT_TRUE(ui::waitFor([&] { return ui::isChecked(page, radio); }, 5000));
+    }
+    ASSERT_TRUE(session_.press(IDC_NEXT));
+  }
+
+  // Waits for the run to reach the page after it, catching the progress
+  // page on the way when it is slow enough to be seen.
+  void waitForRunEnd(int expectedPage) {
+    bool sawProgress = false;
+    const bool reached = ui::waitFor(
+        [&] {
+          const int page = session_.currentPage();
+          if (page == Progress && !sawProgress) {
+            sawProgress = true;
+            EXPECT_FALSE(session_.frameButtonEnabled(IDC_NEXT));
+            EXPECT_FALSE(session_.frameButtonEnabled(IDC_BACK));
+            EXPECT_FALSE(session_.frameButtonEnabled(IDC_CANCEL));
+            screenshot("06-progress");
+          }
+          return page == expectedPage || !session_.running();
+        },
+        kInstallTimeoutMs);
+    ASSERT_TRUE(reached && session_.currentPage() == expectedPage)
+        << "the run did not reach the " << pageName(expectedPage) << " page";
+  }
+
+  void finish(bool readme) {
+    ASSERT_TRUE(session_.waitForPage(Finished));
+    screenshot("08-finished");
+    EXPECT_FALSE(session_.frameButtonEnabled(IDC_CANCEL));
+    EXPECT_FALSE(session_.frameButtonEnabled(IDC_BACK));
+    EXPECT_TRUE(session_.frameButtonVisible(IDC_FINISH));
+    EXPECT_FALSE(session_.frameButtonVisible(IDC_NEXT));
+    HWND page = session_.page();
+    EXPECT_FALSE(ui::isChecked(page, IDC_FINISHED_GUIDE));
+    EXPECT_FALSE(ui::isChecked(page, IDC_FINISHED_README));
+    if (readme) {
+      ASSERT_TRUE(ui::click(page, IDC_FINISHED_README));
+      ASSERT_TRUE(ui::waitFor([&] { return ui::isChecked(page, IDC_FINISHED_README); }, 5000));
+    }
+    ASSERT_TRUE(session_.press(IDC_FINISH));
+    DWORD code = 1;
+    ASSERT_TRUE(session_.waitForExit(15000, &code)) << "the wizard did not end on Finish";
+    EXPECT_EQ(code, 0u);
+  }
+
+  void expectErrorAndExit(const std::string& text) {
+    const ui::MessageBox box = ui::waitForMessageBox(session_.pid(), kErrorCaption, kInstallTimeoutMs);
+    ASSERT_NE(box.window, nullptr) << "no error message";
+    EXPECT_EQ(box.text, text);
+    screenshot("error");
+    ASSERT_TRUE(ui::answer(box, IDOK));
+    ASSERT_TRUE(session_.waitForExit(15000)) << "the installer did not close after its error";
+  }
+
+  PrefixGuard prefix_;
+  WizardSession session_;
+};
+
+// ---- checks of what an installation left ------------------------------------------
+
+void checkFiles(const Choice& choice) {
+  const std::vector<ExpectedFile> files = expectedFiles(choice);
+  ASSERT_FALSE(files.empty());
+  std::set<std::string> underProduct;
+  for (const ExpectedFile& file : files) {
+    std::string expected, actual;
+    ASSERT_TRUE(readFile(file.source, &expected)) << file.source;
+    EXPECT_TRUE(readFile(file.target, &actual)) << "missing: " << file.target;
+    EXPECT_TRUE(expected == actual) << "differs from the payload: " << file.target;
+    if (file.target.compare(0, choice.productDir.size(), choice.productDir) == 0) {
+      std::string relative = file.target.substr(choice.productDir.size());
+      std::transform(relative.begin(), relative.end(), relative.begin(), ::tolower);
+      underProduct.insert(relative);
+    }
+  }
+  // Nothing more in the product folder than the setup type asks for.
+  const std::vector<std::string> present = listFiles(choice.productDir);
+  EXPECT_EQ(std::set<std::string>(present.begin(), present.end()), underProduct) << choice.productDir;
+}
+
+void checkProductSettings(const std::string& productDir) {
+  std::string folder;
+  DWORD type = 0, bytes = 0;
+  ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3", "TLDir", &folder, &type,
+                         &bytes));
+  EXPECT_EQ(folder, productDir);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(bytes, productDir.size() + 1);
+  DWORD version = 0;
+  ASSERT_TRUE(readDword(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3", "DataVersion", &version));
+  EXPECT_EQ(version, 2006112500u);
+}
+
+std::vector<std::string> shortcutFiles() {
+  return {startMenuFolder() + setupString(IDS_STARTMENU_FS) + ".lnk",
+          startMenuFolder() + setupString(IDS_STARTMENU_FSX) + ".lnk",
+          startMenuFolder() + setupString(IDS_STARTMENU_UNINSTALL) + ".lnk",
+          startMenuFolder() + setupString(IDS_STARTMENU_GUIDE) + ".lnk"};
+}
+
+void checkShortcuts(const std::string& productDir) {
+  const std::vector<std::string> files = shortcutFiles();
+  const UINT names[] = {IDS_STARTMENU_FS, IDS_STARTMENU_FSX, IDS_STARTMENU_UNINSTALL, IDS_STARTMENU_GUIDE};
+  const std::string targets[] = {productDir + "towerlink_fs.exe", productDir + "towerlink_fsx.exe",
+                                 productDir + "tluninstall.exe", kDocsSlash};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(files[i]);
+    const Shortcut link = loadShortcut(files[i]);
+    ASSERT_TRUE(link.loaded);
+    EXPECT_EQ(link.description, setupString(names[i]));
+    if (i < 3) {
+      EXPECT_EQ(link.path, targets[i]);
+    }
+    // The programs' shortcuts carry no argument, the uninstaller's the record
+    // name it reads. (What the guide's shortcut carries is the Start menu
+    // module's choice.)
+    if (i < 3) {
+      EXPECT_EQ(link.arguments, i < 2 ? "" : "TowerLink");
+    }
+    if (i >= 2) {
+      EXPECT_EQ(link.iconPath, productDir + "tlimage.dll");
+      EXPECT_EQ(link.iconIndex, i == 2 ? 1 : 0);
+    }
+  }
+}
+
+void checkUninstallRecord(const Choice& choice) {
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TowerLink";
+  const bool product = choice.setupType == 0 || choice.setupType == 1;
+  std::string value;
+  DWORD type = 0, bytes = 0;
+  ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "DisplayName", &value, &type, &bytes));
+  EXPECT_EQ(value, "TowerLink");
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(bytes, 10u);
+  ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "DisplayIcon", &value));
+  EXPECT_EQ(value, choice.productDir + "towerlink.ico");
+  ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "UninstallString", &value));
+  EXPECT_EQ(value, choice.productDir + "tluninstall.exe TowerLink");
+  ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "PorterDescription", &value, &type, &bytes));
+  EXPECT_EQ(value, "");
+  EXPECT_EQ(bytes, 1u);
+  DWORD count = 0;
+  ASSERT_TRUE(readDword(HKEY_LOCAL_MACHINE, key, "PorterEvents", &count));
+
+  std::vector<Event> events;
+  for (DWORD i = 0; i < count; ++i) {
+    std::string tag, params, desc;
+    const std::string n = std::to_string(i);
+    EXPECT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "PorterTag" + n, &tag)) << i;
+    EXPECT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "PorterParams" + n, &params)) << i;
+    EXPECT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "PorterDesc" + n, &desc)) << i;
+    events.emplace_back(tag, params, desc);
+  }
+  std::string extra;
+  EXPECT_FALSE(readString(HKEY_LOCAL_MACHINE, key, "PorterTag" + std::to_string(count), &extra));
+
+  // The fixed beginning: product key, then (product on this computer) the
+  // four shortcuts and their folder.
+  std::vector<Event> head = {
+      Event("DeleteRegTree", "HKEY_LOCAL_MACHINE\\Software\\Brightfold Labs\\TowerLink\\3",
+            setupString(IDS_DESC_REGISTRY))};
+  if (product) {
+    for (const std::string& file : shortcutFiles()) {
+      head.emplace_back("DeleteFile", file, setupString(IDS_DESC_STARTMENU));
+    }
+    head.emplace_back("DeleteEmptyDirs", startMenuFolder(), setupString(IDS_DESC_STARTMENU));
+  }
+  ASSERT_GE(events.size(), head.size());
+  for (size_t i = 0; i < head.size(); ++i) {
+    EXPECT_EQ(events[i], head[i]) << "event " << i;
+  }
+
+  // The worker's events: one per file written (fsuipc.dll excepted) and one
+  // per installed folder tree.
+  std::vector<Event> expected;
+  for (const ExpectedFile& file : expectedFiles(choice)) {
+    if (file.descId != 0) expected.emplace_back("DeleteFile", file.target, setupString(file.descId));
+  }
+  for (const auto& folder : expectedFolderEvents(choice)) {
+    expected.emplace_back("DeleteEmptyDirs", folder.first, setupString(folder.second));
+  }
+  std::vector<Event> actual(events.begin() + head.size(), events.end());
+  std::sort(expected.begin(), expected.end());
+  std::sort(actual.begin(), actual.end());
+  EXPECT_EQ(actual.size(), expected.size());
+  std::vector<Event> missing, unexpected;
+  std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(), std::back_inserter(missing));
+  std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
+                      std::back_inserter(unexpected));
+  for (const Event& e : missing) {
+    ADD_FAILURE() << "no event " << std::get<0>(e) << " " << std::get<1>(e) << " \"" << std::get<2>(e) << "\"";
+  }
+  for (const Event& e : unexpected) {
+    ADD_FAILURE() << "unexpected event " << std::get<0>(e) << " " << std::get<1>(e) << " \"" << std::get<2>(e)
+                  << "\"";
+  }
+}
+
+std::string dllXml() {
+  std::string text;
+  readFile(fsxAddonFolder() + "dll.xml", &text);
+  return text;
+}
+
+std::vector<std::pair<std::string, std::string>> ourAddonEntries(const std::string& productDir, bool internal) {
+  std::vector<std::pair<std::string, std::string>> entries = {
+      {"TowerLink Transponder", productDir + "tltrans10.dll"},
+      {"TowerLink AI Control", productDir + "tlaicontrol10.dll"}};
+  if (internal) entries.emplace_back("TowerLink Internal Version", productDir + "tlmod10.dll");
+  return entries;
+}
+
+// What `make run` prints: where everything went.
+void report(const Choice& choice) {
+  if (std::getenv("TL_E2E_REPORT") == nullptr) return;
+  std::printf("\n== What the installation wrote\n");
+  std::vector<std::string> folders = {choice.productDir};
+  for (const InstalledSimulator& sim : choice.simulators) folders.push_back(sim.folder);
+  for (const std::string& folder : folders) {
+    const std::vector<std::string> files = listFiles(folder);
+    std::printf("\n%s  (%u files)\n", folder.c_str(), static_cast<unsigned>(files.size()));
+    for (const std::string& file : files) std::printf("    %s\n", file.c_str());
+  }
+  std::printf("\nHKLM\\Software\\Brightfold Labs\\TowerLink\\3\n");
+  std::string text;
+  DWORD number = 0;
+  if (readString(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3", "TLDir", &text)) {
+    std::printf("    TLDir        REG_SZ     %s\n", text.c_str());
+  }
+  if (readDword(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3", "DataVersion", &number)) {
+    std::printf("    DataVersion  REG_DWORD  %lu\n", number);
+  }
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TowerLink";
+  std::printf("\nHKLM\\%s\n", key.c_str());
+  for (const char* name : {"DisplayName", "DisplayIcon", "UninstallString", "PorterDescription"}) {
+    if (readString(HKEY_LOCAL_MACHINE, key, name, &text)) std::printf("    %-18s %s\n", name, text.c_str());
+  }
+  if (readDword(HKEY_LOCAL_MACHINE, key, "PorterEvents", &number)) {
+    std::printf("    PorterEvents       %lu\n", number);
+    for (DWORD i = 0; i < number && i < 8; ++i) {
+      std::string tag, params;
+      readString(HKEY_LOCAL_MACHINE, key, "PorterTag" + std::to_string(i), &tag);
+      readString(HKEY_LOCAL_MACHINE, key, "PorterParams" + std::to_string(i), &params);
+      std::printf("    %-4lu %-16s %s\n", i, tag.c_str(), params.c_str());
+    }
+    if (number > 8) std::printf("    ... %lu more\n", number - 8);
+  }
+  std::printf("\n%sdll.xml\n%s", fsxAddonFolder().c_str(), dllXml().c_str());
+  std::printf("\nStart menu: %s\n", startMenuFolder().c_str());
+  for (const std::string& file : shortcutFiles()) {
+    const Shortcut link = loadShortcut(file);
+    std::printf("    %s\n        -> %s %s  (icon %s,%d)\n", file.substr(startMenuFolder().size()).c_str(),
+                link.path.c_str(), link.arguments.c_str(), link.iconPath.c_str(), link.iconIndex);
+  }
+  std::fflush(stdout);
+}
+
+// ---- scenarios -------------------------------------------------------------------------
+
+// Flight Simulator 2004 and X on this computer: the version page asks, both
+// boxes ticked; everything is installed and registered.
+TEST_F(WizardEndToEnd, SameComputerWithFs2004AndFsx) {
+  Choice choice;
+  choice.setupType = 0;
+  choice.productDir = programFilesFolder() + "TowerLink\\";
+  choice.simulators = {prefix_.installSimulator(Fs2004), prefix_.installSimulator(Fsx)};
+  prefix_.prepareFsxAddonFolder(nullptr);
+
+  startAndAcceptLicence(setupExe(), true);
+  EXPECT_TRUE(ui::isChecked(session_.page(), IDC_TYPE_SAME)) << "SameComputer is preselected";
+  chooseType(IDC_TYPE_SAME);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  screenshot("04-folder");
+  EXPECT_EQ(ui::text(GetDlgItem(session_.page(), IDC_TLDIR_PATH)), choice.productDir);
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  ASSERT_TRUE(session_.waitForPage(FSDir));
+  screenshot("05-versions");
+  HWND page = session_.page();
+  EXPECT_TRUE(ui::isChecked(page, IDC_FSDIR_FS2004));
+  EXPECT_TRUE(ui::isChecked(page, IDC_FSDIR_FSX));
+  EXPECT_FALSE(ui::isChecked(page, IDC_FSDIR_FS2002));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  waitForRunEnd(Finished);
+  finish(false);
+
+  checkFiles(choice);
+  checkProductSettings(choice.productDir);
+  checkUninstallRecord(choice);
+  checkShortcuts(choice.productDir);
+  EXPECT_EQ(dllXml(), newDllXml(ourAddonEntries(choice.productDir, true)));
+  EXPECT_FALSE(simConnectInstalled());
+  report(choice);
+}
+
+// Only Flight Simulator X: the version page passes itself over; an add-on
+// list of another product is kept and ours is added before its end.
+TEST_F(WizardEndToEnd, OnlyFsxSkipsVersionPageAndKeepsForeignAddons) {
+  Choice choice;
+  choice.setupType = 0;
+  choice.productDir = programFilesFolder() + "TowerLink\\";
+  choice.simulators = {prefix_.installSimulator(Fsx)};
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\r\n\r\n"
+      "<SimBase.Document Type=\"Launch\" version=\"1,0\">\r\n"
+      "  <Descr>Launch</Descr>\r\n"
+      "  <Filename>dll.xml</Filename>\r\n"
+      "  <Disabled>False</Disabled>\r\n"
+      "  <Launch.ManualLoad>False</Launch.ManualLoad>\r\n"
+      "  <Launch.Addon>\r\n"
+      "    <Name>Object Placement Tool</Name>\r\n"
+      "    <Disabled>False</Disabled>\r\n"
+      "    <Path>Modules\\ObjectFlow.dll</Path>\r\n"
+      "  </Launch.Addon>\r\n";
+  const std::string foreign = head + "</SimBase.Document>\r\n";
+  prefix_.prepareFsxAddonFolder(&foreign);
+
+  startAndAcceptLicence(setupExe(), false);
+  chooseType(IDC_TYPE_SAME);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  waitForRunEnd(Finished);
+  finish(false);
+
+  checkFiles(choice);
+  checkUninstallRecord(choice);
+  std::string expected = head;
+  for (const auto& entry : ourAddonEntries(choice.productDir, true)) expected += addonEntry(entry.first, entry.second);
+  EXPECT_EQ(dllXml(), expected + "</SimBase.Document>\r\n");
+}
+
+// The product alone: no simulator needed, the SimConnect page runs the real
+// package through msiexec, Finish opens the readme.
+TEST_F(WizardEndToEnd, ProductOnlyRunsSimConnectInstaller) {
+  Choice choice;
+  choice.setupType = 1;
+  choice.productDir = programFilesFolder() + "TowerLink\\";
+  prefix_.associateTextFiles();
+
+  startAndAcceptLicence(setupExe(), false);
+  chooseType(IDC_TYPE_PRODUCT);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  waitForRunEnd(SimConnect);
+  screenshot("07-simconnect");
+  HWND page = session_.page();
+  EXPECT_TRUE(session_.frameButtonEnabled(IDC_CANCEL));
+  EXPECT_FALSE(session_.frameButtonEnabled(IDC_BACK));
+  EXPECT_FALSE(session_.frameButtonEnabled(IDC_NEXT));
+  ASSERT_TRUE(ui::isVisible(page, IDC_SIMCONNECT_LAUNCH));
+  ASSERT_TRUE(ui::click(page, IDC_SIMCONNECT_LAUNCH));
+  ASSERT_TRUE(ui::waitFor([&] { return session_.frameButtonEnabled(IDC_NEXT); }, kInstallTimeoutMs))
+      << "Next was not enabled after msiexec";
+  EXPECT_TRUE(ui::waitFor([&] { return !ui::isVisible(page, IDC_SIMCONNECT_LAUNCH); }, 5000));
+  EXPECT_FALSE(ui::isEnabled(page, IDC_SIMCONNECT_LAUNCH));
+  EXPECT_TRUE(simConnectInstalled()) << "msiexec did not install the package";
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  finish(true);
+
+  EXPECT_TRUE(ui::waitFor(
+      [] {
+        bool found = false;
+        EnumWindows(
+            [](HWND window, LPARAM lParam) -> BOOL {
+              char caption[256] = {};
+              GetWindowTextA(window, caption, sizeof(caption));
+              std::string text = caption;
+              std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+              if (IsWindowVisible(window) && text.find("readme.txt") != std::string::npos) {
+                *reinterpret_cast<bool*>(lParam) = true;
+              }
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        return found;
+      },
+      30000))
+      << "the readme was not opened";
+  checkFiles(choice);
+  checkProductSettings(choice.productDir);
+  checkUninstallRecord(choice);
+  checkShortcuts(choice.productDir);
+  EXPECT_FALSE(fileExists(fsxAddonFolder() + "dll.xml")) << "ProductOnly touches no add-on file";
+}
+
+// Simulator only, with 2002 and 2004: Back from the version page lands on
+// the setup type page; unticking 2004 installs for 2002 alone, without the
+// product's own modules and without shortcuts.
+TEST_F(WizardEndToEnd, SimulatorOnlyBackFromVersionsLandsOnSetupType) {
+  const InstalledSimulator fs2002 = prefix_.installSimulator(Fs2002);
+  prefix_.installSimulator(Fs2004);
+  Choice choice;
+  choice.setupType = 2;
+  choice.productDir = programFilesFolder() + "TowerLink\\";
+  choice.simulators = {fs2002};
+
+  startAndAcceptLicence(setupExe(), false);
+  chooseType(IDC_TYPE_SIMULATOR);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  ASSERT_TRUE(session_.waitForPage(FSDir));
+  ASSERT_TRUE(session_.press(IDC_BACK));
+  ASSERT_TRUE(session_.waitForPage(Type)) << "Back should pass over the folder page";
+  EXPECT_TRUE(ui::isChecked(session_.page(), IDC_TYPE_SIMULATOR));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  ASSERT_TRUE(session_.waitForPage(FSDir));
+  HWND page = session_.page();
+  EXPECT_TRUE(ui::isChecked(page, IDC_FSDIR_FS2002));
+  EXPECT_TRUE(ui::isChecked(page, IDC_FSDIR_FS2004));
+  EXPECT_FALSE(ui::isChecked(page, IDC_FSDIR_FSX));
+  ASSERT_TRUE(ui::click(page, IDC_FSDIR_FS2004));
+  ASSERT_TRUE(ui::waitFor([&] { return !ui::isChecked(page, IDC_FSDIR_FS2004); }, 5000));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  waitForRunEnd(Finished);
+  finish(false);
+
+  checkFiles(choice);
+  checkProductSettings(choice.productDir);
+  checkUninstallRecord(choice);
+  EXPECT_FALSE(folderExists(startMenuFolder())) << "SimulatorOnly creates no shortcuts";
+  EXPECT_TRUE(listFiles(scratchRoot() + "Flight Simulator 9\\modules").size() == 1) << "2004 was unticked";
+  EXPECT_FALSE(fileExists(fs2002.folder + "modules\\tlmod8.dll"));
+}
+
+// No simulator at all: SameComputer and SimulatorOnly are refused with
+// message 128, ProductOnly goes on. Cancel answered No keeps the page,
+// Yes ends the program before anything was written.
+TEST_F(WizardEndToEnd, NoSimulatorWarnsThenCancelNoAndYes) {
+  startAndAcceptLicence(setupExe(), false);
+  for (int radio : {IDC_TYPE_SAME, IDC_TYPE_SIMULATOR}) {
+    SCOPED_TRACE(radio);
+    chooseType(radio);
+    const ui::MessageBox box = ui::waitForMessageBox(session_.pid(), kErrorCaption, 10000);
+    ASSERT_NE(box.window, nullptr) << "no message 128";
+    EXPECT_EQ(box.text, setupString(IDS_ERR_NO_SIMULATOR));
+    EXPECT_FALSE(box.text.empty());
+    screenshot("03-no-simulator");
+    ASSERT_TRUE(ui::answer(box, IDOK));
+    EXPECT_EQ(session_.currentPage(), Type);
+  }
+  chooseType(IDC_TYPE_PRODUCT);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+
+  ASSERT_TRUE(session_.press(IDC_CANCEL));
+  ui::MessageBox box = ui::waitForMessageBox(session_.pid(), kCancelCaption, 10000);
+  ASSERT_NE(box.window, nullptr) << "no cancel confirmation";
+  EXPECT_EQ(box.text, setupString(IDS_CANCEL_TEXT));
+  ASSERT_TRUE(ui::answer(box, IDNO));
+  EXPECT_EQ(session_.currentPage(), TLDir);
+  EXPECT_TRUE(session_.frameButtonEnabled(IDC_NEXT));
+  EXPECT_TRUE(session_.frameButtonEnabled(IDC_BACK));
+  EXPECT_TRUE(session_.running());
+
+  ASSERT_TRUE(session_.press(IDC_CANCEL));
+  box = ui::waitForMessageBox(session_.pid(), kCancelCaption, 10000);
+  ASSERT_NE(box.window, nullptr);
+  ASSERT_TRUE(ui::answer(box, IDYES));
+  DWORD code = 1;
+  ASSERT_TRUE(session_.waitForExit(15000, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3"));
+  EXPECT_FALSE(folderExists(startMenuFolder()));
+}
+
+// An installer whose payload lacks the VIP model set: the worker's result
+// (10, nothing selected) is shown after message 121, and no uninstall record
+// is written.
+TEST_F(WizardEndToEnd, WorkerFailureShowsItsCode) {
+  prefix_.installSimulator(Fs2004);
+  startAndAcceptLicence(damagedSetupExe(), false);
+  chooseType(IDC_TYPE_SAME);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  expectErrorAndExit(setupString(IDS_ERR_INSTALL) + "\n(10)");
+  EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TowerLink"));
+  EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3")) << "settings stay";
+}
+
+// Flight Simulator X registered in the registry but never started (no
+// add-on folder): message 182, and the worker never runs.
+TEST_F(WizardEndToEnd, MissingFsxFolderShowsMessage182) {
+  if (folderExists(fsxAddonFolder())) GTEST_SKIP() << "the prefix has an add-on folder";
+  prefix_.installSimulator(Fsx);
+  startAndAcceptLicence(setupExe(), false);
+  chooseType(IDC_TYPE_SAME);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  expectErrorAndExit(setupString(IDS_ERR_FSX_CONFIG));
+  EXPECT_FALSE(folderExists(programFilesFolder() + "TowerLink")) << "files written after a failed preparation";
+  EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TowerLink"));
+}
+
+// A later installation: the folder stored by an earlier one is proposed
+// (with its closing backslash added) and used.
+TEST_F(WizardEndToEnd, ReinstallProposesStoredFolder) {
+  const std::string stored = scratchRoot() + "Another Place\\TowerLink";
+  prefix_.presetProductDir(stored);
+  Choice choice;
+  choice.setupType = 0;
+  choice.productDir = stored + "\\";
+  choice.simulators = {prefix_.installSimulator(Fs2004)};
+
+  startAndAcceptLicence(setupExe(), false);
+  chooseType(IDC_TYPE_SAME);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  EXPECT_EQ(ui::text(GetDlgItem(session_.page(), IDC_TLDIR_PATH)), choice.productDir);
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  waitForRunEnd(Finished);
+  finish(false);
+
+  checkFiles(choice);
+  checkProductSettings(choice.productDir);
+  checkUninstallRecord(choice);
+  checkShortcuts(choice.productDir);
+  EXPECT_FALSE(folderExists(programFilesFolder() + "TowerLink"));
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,151 @@
+#include "e2e/wizard_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "e2e/ui_automation.h"
+#include "resources/resource_ids.h"
+
+namespace e2e {
+namespace {
+
+constexpr char kFrameCaption[] = "TowerLink Installer";
+
+struct Children {
+  std::vector<HWND> pages;
+};
+
+BOOL CALLBACK collectPage(HWND window, LPARAM lParam) {
+  auto* children = reinterpret_cast<Children*>(lParam);
+  char className[32] = {};
+  GetClassNameA(window, className, sizeof(className));
+  if (std::string(className) == "#32770") children->pages.push_back(window);
+  return TRUE;
+}
+
+bool has(HWND page, int id) { return GetDlgItem(page, id) != nullptr; }
+
+// Each page template has a control no other page has (or a combination).
+int identify(HWND page) {
+  if (has(page, IDC_WELCOME_TEXT)) return Welcome;
+  if (has(page, IDC_LICENSE_ACCEPT)) return License;
+  if (has(page, IDC_FSDIR_FSX)) return FSDir;  // before Type and SimConnect: it shares ids with both
+  if (has(page, IDC_TYPE_SAME)) return Type;
+  if (has(page, IDC_TLDIR_GROUP)) return TLDir;
+  if (has(page, IDC_PROGRESS_BAR)) return Progress;
+  if (has(page, IDC_FINISHED_README)) return Finished;
+  if (has(page, IDC_SIMCONNECT_LAUNCH)) return SimConnect;
+  return -1;
+}
+
+std::string windowsPath(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  if (!path.empty() && path[0] == '\\') path = "Z:" + path;
+  return path;
+}
+
+}  // namespace
+
+const char* pageName(int page) {
+  static const char* const names[] = {"welcome", "licence", "type", "folder",
+                                      "versions", "progress", "simconnect", "finished"};
+  return page >= 0 && page < 8 ? names[page] : "none";
+}
+
+WizardSession::~WizardSession() {
+  if (running()) kill();
+  if (process_.hThread != nullptr) CloseHandle(process_.hThread);
+  if (process_.hProcess != nullptr) CloseHandle(process_.hProcess);
+}
+
+bool WizardSession::start(const std::string& exePath, const std::string& workDir, DWORD timeoutMs) {
+  std::string commandLine = "\"" + exePath + "\"";
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  if (!CreateProcessA(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      workDir.empty() ? nullptr : workDir.c_str(), &startup, &process_)) {
+    std::fprintf(stderr, "cannot start %s: error %lu\n", exePath.c_str(), GetLastError());
+    return false;
+  }
+  ui::waitFor(
+      [&] {
+        for (HWND window : ui::topLevelWindows(pid(), kFrameCaption, true)) {
+          if (IsWindowVisible(window) && GetDlgItem(window, IDC_NEXT) != nullptr) {
+            frame_ = window;
+            return true;
+          }
+        }
+        return !running();
+      },
+      timeoutMs);
+  return frame_ != nullptr;
+}
+
+HWND WizardSession::page() const {
+  if (frame_ == nullptr || !IsWindow(frame_)) return nullptr;
+  Children children;
+  EnumChildWindows(frame_, collectPage, reinterpret_cast<LPARAM>(&children));
+  for (HWND window : children.pages) {
+    if (GetParent(window) == frame_ && IsWindowVisible(window)) return window;
+  }
+  return nullptr;
+}
+
+int WizardSession::currentPage() const {
+  HWND window = page();
+  return window != nullptr ? identify(window) : -1;
+}
+
+bool WizardSession::waitForPage(int index, DWORD timeoutMs) {
+  const bool reached = ui::waitFor([&] { return currentPage() == index; }, timeoutMs);
+  if (!reached) {
+    std::fprintf(stderr, "waited for page %s, the wizard shows %s\n", pageName(index), pageName(currentPage()));
+  }
+  return reached;
+}
+
+bool WizardSession::frameButtonEnabled(int buttonId) const { return ui::isEnabled(frame_, buttonId); }
+bool WizardSession::frameButtonVisible(int buttonId) const { return ui::isVisible(frame_, buttonId); }
+
+bool WizardSession::press(int buttonId) {
+  if (!frameButtonVisible(buttonId) || !frameButtonEnabled(buttonId)) return false;
+  return ui::click(frame_, buttonId);
+}
+
+bool WizardSession::running() const {
+  return process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool WizardSession::waitForExit(DWORD timeoutMs, DWORD* exitCode) {
+  if (process_.hProcess == nullptr) return false;
+  if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+  DWORD code = 0;
+  GetExitCodeProcess(process_.hProcess, &code);
+  if (exitCode != nullptr) *exitCode = code;
+  return true;
+}
+
+void WizardSession::kill() {
+  if (!running()) return;
+  TerminateProcess(process_.hProcess, 99);
+  WaitForSingleObject(process_.hProcess, 10000);
+}
+
+void screenshot(const std::string& name) {
+  const char* folder = std::getenv("TL_E2E_SCREENS");
+  if (folder == nullptr || *folder == '\0') return;
+  const std::string request = windowsPath(folder) + "\\" + name + ".request";
+  FILE* file = std::fopen(request.c_str(), "w");
+  if (file == nullptr) return;
+  std::fclose(file);
+  // Give the picture a moment to settle after the page switch, then wait for
+  // the script to take it.
+  ui::waitFor([&] { return GetFileAttributesA(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, 15000);
+}
+
+}  // namespace e2e
