@@ -209,21 +209,24 @@ TEST(DialogResources, ParserRefusesTruncatedAndPlainTemplates) {
   EXPECT_EQ("not an extended template", error);
 }
 
+// A dialog procedure that leaves everything to the dialog manager (a named
+// function: lambdas lack the stdcall convention on i686).
+INT_PTR CALLBACK ignoreMessages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
 // Each page template also has to come alive: the dialog manager creates every
 // control class (the progress bar needs the common controls) from the bytes.
 TEST(DialogResources, EveryTemplateCreatesAWindowWithAllItsControls) {
   HMODULE self = GetModuleHandleA(nullptr);
   INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
   ASSERT_TRUE(InitCommonControlsEx(&icc));
-  const auto ignore = [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; };
   // Pages are child windows: they need the frame as parent, as in the wizard.
-  HWND frame = CreateDialogParamA(self, MAKEINTRESOURCEA(IDD_FRAME), nullptr, ignore, 0);
+  HWND frame = CreateDialogParamA(self, MAKEINTRESOURCEA(IDD_FRAME), nullptr, ignoreMessages, 0);
   ASSERT_NE(nullptr, frame) << "error " << GetLastError();
   for (const Template& expected : expectedTemplates()) {
     SCOPED_TRACE("template " + std::to_string(expected.id));
     HWND window = expected.id == IDD_FRAME
                       ? frame
-                      : CreateDialogParamA(self, MAKEINTRESOURCEA(expected.id), frame, ignore, 0);
+                      : CreateDialogParamA(self, MAKEINTRESOURCEA(expected.id), frame, ignoreMessages, 0);
     ASSERT_NE(nullptr, window) << "error " << GetLastError();
     int children = 0;
     // The frame comes first in the table, before any page is its child.

@@ -25,6 +25,13 @@ std::string resourceBytes(LPCSTR type, LPCSTR name, LANGID lang) {
   return data ? std::string(static_cast<const char*>(data), SizeofResource(self, found)) : std::string();
 }
 
+// Collects the languages of one resource (a named function: lambdas lack the
+// stdcall convention on i686).
+BOOL CALLBACK collectLanguage(HMODULE, LPCSTR, LPCSTR, WORD lang, LONG_PTR param) {
+  reinterpret_cast<std::vector<LANGID>*>(param)->push_back(lang);
+  return TRUE;
+}
+
 BITMAPINFOHEADER infoHeader(const std::string& bytes) {
   BITMAPINFOHEADER h = {};
   if (bytes.size() >= sizeof(h)) std::memcpy(&h, bytes.data(), sizeof(h));
@@ -154,10 +161,7 @@ TEST(ImageResources, UserInterfaceResourcesHaveOneLanguage) {
     std::vector<LANGID> languages;
     EnumResourceLanguagesA(
         self, MAKEINTRESOURCEA(item.type), MAKEINTRESOURCEA(item.id),
-        [](HMODULE, LPCSTR, LPCSTR, WORD lang, LONG_PTR param) -> BOOL {
-          reinterpret_cast<std::vector<LANGID>*>(param)->push_back(lang);
-          return TRUE;
-        },
+        collectLanguage,
         reinterpret_cast<LONG_PTR>(&languages));
     ASSERT_EQ(1u, languages.size()) << "type " << item.type << " id " << item.id;
     EXPECT_EQ(item.type == 24 ? kManifestLanguage : kUiLanguage, languages[0])

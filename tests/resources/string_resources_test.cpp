@@ -53,6 +53,13 @@ RawString rawString(HMODULE module, UINT id, LANGID lang) {
   return out;
 }
 
+// Collects the languages of one resource (a named function: lambdas lack the
+// stdcall convention on i686).
+BOOL CALLBACK collectLanguage(HMODULE, LPCSTR, LPCSTR, WORD lang, LONG_PTR param) {
+  reinterpret_cast<std::vector<LANGID>*>(param)->push_back(lang);
+  return TRUE;
+}
+
 struct Entry {
   UINT id;
   const char* text;
@@ -129,10 +136,7 @@ TEST(StringResources, TableHoldsNothingElseAndOnlyInEnglishCanada) {
     std::vector<LANGID> languages;
     EnumResourceLanguagesA(
         self, MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(block),
-        [](HMODULE, LPCSTR, LPCSTR, WORD lang, LONG_PTR param) -> BOOL {
-          reinterpret_cast<std::vector<LANGID>*>(param)->push_back(lang);
-          return TRUE;
-        },
+        collectLanguage,
         reinterpret_cast<LONG_PTR>(&languages));
     EXPECT_EQ(std::vector<LANGID>{kUiLanguage}, languages) << "languages of string block " << block;
   }

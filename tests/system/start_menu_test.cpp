@@ -314,24 +314,25 @@ TEST_F(StartMenuTest, RefusedEventStopsTheRun) {
             tltest::listFiles(noBackslash(folder)));
 }
 
+struct ThreadResult {
+  bool ok = true;
+  DWORD error = 0;
+  RecordingRecord record;
+};
+
+DWORD WINAPI createShortcutsWithoutCom(LPVOID param) {
+  ThreadResult* r = static_cast<ThreadResult*>(param);
+  r->ok = createStartMenuShortcuts(kFs, kFsx, kUninstaller, kGuide, kIcons, &r->record);
+  r->error = GetLastError();
+  return 0;
+}
+
 // Without COM on the calling thread the link object cannot be made: a real
 // failure, on a thread of its own that never initialises COM.
 TEST_F(StartMenuTest, WithoutComTheLinkObjectFailsCleanly) {
   const std::string folder = claimFolder(shellFolder(CSIDL_COMMON_PROGRAMS));
-  struct Result {
-    bool ok = true;
-    DWORD error = 0;
-    RecordingRecord record;
-  } result;
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID param) -> DWORD {
-        Result* r = static_cast<Result*>(param);
-        r->ok = createStartMenuShortcuts(kFs, kFsx, kUninstaller, kGuide, kIcons, &r->record);
-        r->error = GetLastError();
-        return 0;
-      },
-      &result, 0, nullptr);
+  ThreadResult result;
+  HANDLE thread = CreateThread(nullptr, 0, createShortcutsWithoutCom, &result, 0, nullptr);
   ASSERT_NE(nullptr, thread);
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
