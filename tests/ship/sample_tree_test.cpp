@@ -88,16 +88,17 @@ TEST(SampleTree, ProgramsStartAndModulesLoad) {
   FreeLibrary(module);
 }
 
+// A named stdcall function: i686 lambdas do not convert to CALLBACK pointers.
+BOOL CALLBACK countName(HMODULE, LPCSTR, LPSTR, LONG_PTR count) {
+  ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
 TEST(SampleTree, IconLibraryHasTwoIconGroups) {
   HMODULE icons = LoadLibraryExA((kTree + "\\tl\\tl\\tlimage.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(icons, nullptr) << GetLastError();
   int groups = 0;
-  EnumResourceNamesA(icons, MAKEINTRESOURCEA(14),
-                     [](HMODULE, LPCSTR, LPSTR, LONG_PTR count) -> BOOL {
-                       ++*reinterpret_cast<int*>(count);
-                       return TRUE;
-                     },
-                     reinterpret_cast<LONG_PTR>(&groups));
+  EnumResourceNamesA(icons, MAKEINTRESOURCEA(14), countName, reinterpret_cast<LONG_PTR>(&groups));
   FreeLibrary(icons);
   EXPECT_EQ(groups, 2);
 }
