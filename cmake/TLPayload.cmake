@@ -41,7 +41,13 @@ function(tl_pack_payload outvar)
   set(inputs ${P_DEPENDS})
   if(NOT P_DEPENDS AND IS_DIRECTORY ${P_TREE})
     file(GLOB_RECURSE tree_files CONFIGURE_DEPENDS LIST_DIRECTORIES false ${P_TREE}/*)
-    list(APPEND inputs ${tree_files})
+    # make cannot name every file (a trailing space, a colon): those are left
+    # out of the inputs, and the packer, which refuses such names, says so.
+    foreach(f ${tree_files})
+      if(f MATCHES "^[A-Za-z0-9_./+ -]*[A-Za-z0-9_./+-]$")
+        list(APPEND inputs ${f})
+      endif()
+    endforeach()
   endif()
   # Both cores compress; the packer's output does not depend on how many.
   add_custom_command(
