@@ -120,6 +120,7 @@ bool FileExtractorImpl::init(HMODULE module, Porter::FileExtractorStatus* status
   module_ = module;
   status_ = status;
   lastError_ = 0;
+  readyFolders_.clear();
   const uint8_t* data = nullptr;
   uint32_t length = 0;
   if (loadPayloadResource(kCatalogueResourceId, &data, &length) != ExtractResult::Ok) return false;
@@ -142,6 +143,7 @@ bool FileExtractorImpl::init(HMODULE module, Porter::FileExtractorStatus* status
 
 bool FileExtractorImpl::close() {
   index_.clear();
+  readyFolders_.clear();
   return true;
 }
 
@@ -167,6 +169,26 @@ bool FileExtractorImpl::ensureDirectory(const std::string& folder) {
   if (current.empty()) return false;
   for (const std::string& level : pending) {
     if (!CreateDirectoryA(level.c_str(), nullptr)) return false;
+  }
+  return true;
+}
+
+// A folder that ensureDirectory accepted earlier in this run is only checked
+// for still being a folder: its probe makes and deletes a temporary file, and
+// under Wine each new name costs a scan of the whole folder, which doubled the
+// file creations of a run whose folders hold hundreds of files. A folder that
+// has gone meanwhile takes the full path again.
+bool FileExtractorImpl::folderReady(const std::string& folder) {
+  if (readyFolders_.count(folder) != 0) {
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+    readyFolders_.erase(folder);
+  }
+  if (!ensureDirectory(folder)) return false;
+  try {
+    readyFolders_.insert(folder);
+  } catch (const std::bad_alloc&) {
+    // Not remembered: the next file probes again.
   }
   return true;
 }
@@ -280,7 +302,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   const CatalogueEntry entry = found->second;
 
   const std::string folder = parentPath(finalPath);
-  if (!ensureDirectory(folder)) return fail(ExtractResult::FolderNotCreated, GetLastError());
+  if (!folderReady(folder)) return fail(ExtractResult::FolderNotCreated, GetLastError());
   if (finalPath.size() >= MAX_PATH) return fail(ExtractResult::OutputNotCreated, ERROR_FILENAME_EXCED_RANGE);
 
   // Declared before the output handle so the file is closed before it is deleted.

@@ -29,6 +29,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,8 @@ class FileExtractorImpl final : public Porter::FileExtractor {
 
  private:
   ExtractResult inflateEntry(const CatalogueEntry& entry, HANDLE output);
+  // ensureDirectory, remembered between init and close (see the .cpp).
+  bool folderReady(const std::string& folder);
   ExtractResult fail(ExtractResult code, DWORD error);
 
   HMODULE module_ = nullptr;
@@ -85,4 +88,5 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   CatalogueIndex index_;
   Porter::FileExtractorStatus* status_ = nullptr;
   DWORD lastError_ = 0;
+  std::set<std::string> readyFolders_;  // accepted by ensureDirectory since init
 };

@@ -14,6 +14,7 @@
 #include "install/message_sink.h"
 #include "install/progress_channel.h"
 #include "install/worker.h"
+#include "payload/file_extractor.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 #include "wizard/strings.h"
@@ -591,6 +592,36 @@ TEST_F(WorkerTest, SimulatorChosenWithoutAFolderWritesNothingForIt) {
   EXPECT_FALSE(tltest::directoryExists(cwd.file("modules")));
   EXPECT_EQ(static_cast<uint64_t>(sink_.messages().front().wParam), plan.total) << "the total leaves it out";
   EXPECT_EQ(record_.events, plan.events) << describe(record_.events);
+}
+
+// ---- folders made during a run ---------------------------------------------------
+
+class SilentStatus : public Porter::FileExtractorStatus {
+ public:
+  void fileStarted(const char*, const char*) override {}
+  void fileProgress(uint32_t, uint32_t, uint32_t, uint32_t) override {}
+  void fileFinished() override {}
+};
+
+TEST_F(WorkerTest, AFolderRemovedDuringARunIsMadeAgainForTheNextFile) {
+  // The extractor remembers the folders it has made in a run so that it need
+  // not probe them before every file; one that has gone meanwhile must still
+  // be made again rather than fail the next file.
+  Payload payload;
+  ASSERT_TRUE(payload.build()) << payload.error();
+  SilentStatus status;
+  Porter::FileExtractor* extractor = getFileExtractor();
+  ASSERT_TRUE(extractor->init(payload.module(), &status));
+  const std::string folder = out_.file("again\\deep");
+  EXPECT_EQ(extractor->extractFile("/tl/global/readme.txt", (folder + "\\readme.txt").c_str(), false),
+            ExtractResult::Ok);
+  ASSERT_TRUE(tltest::removeTree(out_.file("again")));
+  EXPECT_EQ(extractor->extractFile("/tl/global/towerlink.ico", (folder + "\\towerlink.ico").c_str(), false),
+            ExtractResult::Ok);
+  extractor->close();
+  std::string bytes;
+  ASSERT_TRUE(tltest::readFile(folder + "\\towerlink.ico", &bytes));
+  EXPECT_TRUE(bytes == payload.bytes("\\tl\\global\\towerlink.ico"));
 }
 
 // ---- the choices, turned into a run -----------------------------------------------
