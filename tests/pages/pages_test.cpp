@@ -1,0 +1,432 @@
+// The pages inside a real frame, in this process, against Wine's registry,
+// shell and controls: simulator detection (HKLM redirected to a scratch key),
+// the proposed product folder and the folder browser, the SimConnect page's
+// refusal of a command that would not fit, and the progress page's handling
+// of the channel's messages. Boxes a page opens are answered from a second
+// thread, as a user would.
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "e2e/ui_automation.h"
+#include "install/install_options.h"
+#include "install/page_progress.h"
+#include "install/progress_channel.h"
+#include "pages/page_fsdir.h"
+#include "pages/page_simconnect.h"
+#include "pages/page_tldir.h"
+#include "pages/page_type.h"
+#include "resources/resource_ids.h"
+#include "system/product_settings.h"
+#include "wizard/strings.h"
+#include "wizard/wizard_ui_impl.h"
+
+namespace {
+
+constexpr char kErrorCaption[] = "TowerLink Installer Error";
+
+// Stands in for the pages a test does not need past the ones it drives; it
+// only has to exist so that navigation has somewhere to land.
+class StopPage : public TL3Page {
+ public:
+  WORD getTemplateId() override { return IDD_FINISHED; }
+};
+
+void pump() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+// HKLM redirected to a scratch key of HKCU for the life of the object, so
+// the simulator and product keys a test writes never touch the prefix's own.
+class ScratchMachineKey {
+ public:
+  ScratchMachineKey() {
+    path_ = "Software\\TowerLink Tests\\pages-" + std::to_string(GetCurrentProcessId());
+    RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, key_);
+  }
+  ~ScratchMachineKey() {
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    if (key_ != nullptr) RegCloseKey(key_);
+    RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TowerLink Tests");
+  }
+  ScratchMachineKey(const ScratchMachineKey&) = delete;
+  ScratchMachineKey& operator=(const ScratchMachineKey&) = delete;
+
+  // Writes a value under (redirected) HKLM\key: the bytes as they are.
+  void set(const char* key, const char* value, DWORD type, const std::string& bytes) {
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(handle, value, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                   static_cast<DWORD>(bytes.size()));
+    RegCloseKey(handle);
+  }
+  void setText(const char* key, const char* value, const std::string& text) {
+    set(key, value, REG_SZ, std::string(text.c_str(), text.size() + 1));
+  }
+
+ private:
+  std::string path_;
+  HKEY key_ = nullptr;
+};
+
+// Answers the next box of this process with the given caption from a thread
+// of its own, keeping its text.
+class BoxAnswerer {
+ public:
+  BoxAnswerer(const char* caption, int button, DWORD timeoutMs = 10000) {
+    thread_ = std::thread([this, caption, button, timeoutMs] {
+      const ui::MessageBox box = ui::waitForMessageBox(GetCurrentProcessId(), caption, timeoutMs);
+      if (box.window == nullptr) return;
+      text_ = box.text;
+      ui::answer(box, button);
+      seen_ = true;
+    });
+  }
+  ~BoxAnswerer() { join(); }
+  BoxAnswerer(const BoxAnswerer&) = delete;
+  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+  void join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  bool seen() {
+    join();
+    return seen_;
+  }
+  const std::string& text() {
+    join();
+    return text_;
+  }
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> seen_{false};
+  std::string text_;
+};
+
+class PagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_instance = GetModuleHandleA(nullptr);
+    ASSERT_TRUE(frame_.create(g_instance, IDD_FRAME, IDC_NEXT, IDC_BACK, IDC_CANCEL, IDC_FINISH,
+                              Porter::CenteredPosition, Porter::ControlPosition(IDC_PAGE_PLACEHOLDER)));
+    frame_.setUserData(&options_);
+  }
+  void TearDown() override {
+    if (frame_.frameWindow() != nullptr) frame_.shutdown();
+    pump();
+    MSG quit;
+    PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);  // shutdown's quit message
+  }
+
+  void command(int id) {
+    SendMessageA(frame_.frameWindow(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    pump();
+  }
+
+  // Pages outlive the frame's shutdown in TearDown, which still calls them.
+  PageType type_;
+  PageTLDir folder_;
+  PageFSDir versions_;
+  PageSimConnect simConnect_;
+  StopPage stop_;
+  WizardUIImpl frame_;
+  InstallOptions options_;
+};
+
+// ---- setup type page: detection from the registry ---------------------------------
+
+struct Installed {
+  const char* key;
+  const char* value;
+  const char* folder;
+};
+
+TEST_F(PagesTest, TypePageReadsEachVersionFromItsOwnValue) {
+  ScratchMachineKey machine;
+  // Flight Simulator X keeps its folder in "SetupPath"; an "EXE Path" beside
+  // it must not be taken.
+  machine.setText(kFsxKey, "EXE Path", "C:\\wrong\\");
+  machine.setText(kFsxKey, "SetupPath", "C:\\FSX\\");
+  machine.setText(kFs2004Key, "EXE Path", "C:\\FS9");
+  ASSERT_TRUE(frame_.addPage(&type_) && frame_.addPage(&folder_) && frame_.addPage(&stop_));
+  ASSERT_TRUE(frame_.start());
+  command(IDC_NEXT);
+  EXPECT_EQ(frame_.getCurrentIndex(), 1);
+  EXPECT_EQ(options_.fsxDir, "C:\\FSX\\");
+  EXPECT_EQ(options_.fs2004Dir, "C:\\FS9");
+  EXPECT_EQ(options_.fs2002Dir, "");
+  EXPECT_FALSE(options_.useFsx || options_.useFs2004 || options_.useFs2002) << "two found: the version page asks";
+}
+
+TEST_F(PagesTest, TypePageTerminatesAValueStoredWithoutItsZero) {
+  ScratchMachineKey machine;
+  // 260 bytes, no terminating zero: the whole value, and nothing after it.
+  machine.set(kFs2002Key, "EXE Path", REG_BINARY, std::string(260, 'A'));
+  // 261 bytes does not fit: as if not installed.
+  machine.set(kFs2004Key, "EXE Path", REG_SZ, std::string(260, 'B') + std::string(1, '\0'));
+  ASSERT_TRUE(frame_.addPage(&type_) && frame_.addPage(&folder_));
+  ASSERT_TRUE(frame_.start());
+  command(IDC_NEXT);
+  EXPECT_EQ(options_.fs2002Dir, std::string(260, 'A'));
+  EXPECT_EQ(options_.fs2004Dir, "");
+  EXPECT_TRUE(options_.useFs2002);
+  EXPECT_EQ(frame_.getCurrentIndex(), 1);
+}
+
+TEST_F(PagesTest, TypePageWithoutSimulatorWarnsForEachTypeThatRunsOne) {
+  ScratchMachineKey machine;
+  ASSERT_TRUE(frame_.addPage(&type_) && frame_.addPage(&folder_));
+  ASSERT_TRUE(frame_.start());
+  HWND page = frame_.pageWindow(0);
+  options_.useFs2004 = true;  // left from an earlier visit: no version found leaves it alone
+  const int radios[] = {IDC_TYPE_SAME, IDC_TYPE_SIMULATOR, IDC_TYPE_PRODUCT};
+  const int32_t types[] = {SameComputer, SimulatorOnly, ProductOnly};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(radios[i]);
+    SendDlgItemMessageA(page, radios[i], BM_CLICK, 0, 0);
+    EXPECT_EQ(options_.setupType, types[i]);
+    const bool warns = types[i] != ProductOnly;
+    BoxAnswerer answerer(kErrorCaption, IDOK, warns ? 10000 : 500);
+    command(IDC_NEXT);
+    EXPECT_EQ(answerer.seen(), warns);
+    if (warns) {
+      EXPECT_EQ(answerer.text(), loadResourceString(IDS_ERR_NO_SIMULATOR));
+      EXPECT_EQ(frame_.getCurrentIndex(), 0);
+    } else {
+      EXPECT_EQ(frame_.getCurrentIndex(), 1);
+    }
+    EXPECT_TRUE(options_.useFs2004);
+  }
+}
+
+TEST_F(PagesTest, VersionPageFollowsTheFoldersAndTheBoxes) {
+  ASSERT_TRUE(frame_.addPage(&versions_) && frame_.addPage(&stop_));
+  options_.fs2002Dir = "C:\\FS8";
+  options_.fsxDir = "C:\\FSX\\";
+  ASSERT_TRUE(frame_.start());
+  HWND page = frame_.pageWindow(0);
+  EXPECT_EQ(frame_.getCurrentIndex(), 0);
+  EXPECT_TRUE(options_.useFs2002 && options_.useFsx && !options_.useFs2004);
+  EXPECT_EQ(IsDlgButtonChecked(page, IDC_FSDIR_FS2002), BST_CHECKED);
+  EXPECT_EQ(IsDlgButtonChecked(page, IDC_FSDIR_FSX), BST_CHECKED);
+  EXPECT_EQ(IsDlgButtonChecked(page, IDC_FSDIR_FS2004), BST_UNCHECKED);
+  // A version that was not found can still be ticked; a ticked one cleared.
+  SendDlgItemMessageA(page, IDC_FSDIR_FS2004, BM_CLICK, 0, 0);
+  SendDlgItemMessageA(page, IDC_FSDIR_FSX, BM_CLICK, 0, 0);
+  EXPECT_TRUE(options_.useFs2004);
+  EXPECT_FALSE(options_.useFsx);
+  EXPECT_TRUE(options_.useFs2002);
+  // Entered again with exactly one selected, it passes itself over.
+  SendDlgItemMessageA(page, IDC_FSDIR_FS2004, BM_CLICK, 0, 0);
+  ASSERT_TRUE(frame_.goToPage(0));
+  EXPECT_EQ(frame_.getCurrentIndex(), 1);
+}
+
+// ---- product folder page ----------------------------------------------------------------
+
+TEST_F(PagesTest, FolderPageProposesTheStoredFolderWithItsBackslash) {
+  ScratchMachineKey machine;
+  machine.setText(kProductKeyPath, kProductDirValue, "D:\\Sim\\TL");
+  ASSERT_TRUE(frame_.addPage(&folder_));
+  EXPECT_EQ(options_.productDir, "D:\\Sim\\TL\\");
+  char shown[MAX_PATH] = {};
+  GetDlgItemTextA(frame_.pageWindow(0), IDC_TLDIR_PATH, shown, MAX_PATH);
+  EXPECT_STREQ(shown, "D:\\Sim\\TL\\");
+}
+
+TEST_F(PagesTest, FolderPageProposesProgramFilesWithoutAnEarlierInstallation) {
+  HKEY product = nullptr;
+  ASSERT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_READ, &product), ERROR_SUCCESS)
+      << "the prefix holds a product key";
+  char programFiles[MAX_PATH] = {};
+  ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles), S_OK);
+  ASSERT_TRUE(frame_.addPage(&folder_));
+  EXPECT_EQ(options_.productDir, std::string(programFiles) + "\\TowerLink\\");
+}
+
+// Drives the shell's folder browser: selects folder (or cancels when empty)
+// and presses its button.
+void answerBrowser(const std::string& folder) {
+  HWND browser = nullptr;
+  ui::waitFor(
+      [&] {
+        EnumThreadWindows(
+            GetWindowThreadProcessId(FindWindowA(nullptr, "TowerLink Installer"), nullptr),
+            [](HWND window, LPARAM lParam) -> BOOL {
+              char className[32] = {};
+              GetClassNameA(window, className, sizeof(className));
+              if (IsWindowVisible(window) && std::string(className) == "#32770" &&
+                  GetDlgItem(window, IDC_NEXT) == nullptr) {
+                *reinterpret_cast<HWND*>(lParam) = window;
+                return FALSE;
+              }
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&browser));
+        return browser != nullptr;
+      },
+      10000);
+  if (browser == nullptr) return;
+  if (folder.empty()) {
+    PostMessageA(browser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return;
+  }
+  // By item list rather than by text: Wine's browser resolves a list at once.
+  LPITEMIDLIST item = ILCreateFromPathA(folder.c_str());
+  SendMessageA(browser, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item));
+  if (item != nullptr) ILFree(item);
+  PostMessageA(browser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST_F(PagesTest, FolderBrowserReplacesTheFolderAndCancelKeepsIt) {
+  ScratchMachineKey machine;
+  machine.setText(kProductKeyPath, kProductDirValue, "D:\\Sim\\TL\\");
+  const std::string chosen = "C:\\tl-pages-test\\Chosen Folder";
+  ASSERT_TRUE(CreateDirectoryA("C:\\tl-pages-test", nullptr));
+  ASSERT_TRUE(CreateDirectoryA(chosen.c_str(), nullptr));
+  ASSERT_TRUE(frame_.addPage(&folder_));
+  ASSERT_TRUE(frame_.start());
+  HWND page = frame_.pageWindow(0);
+
+  std::thread cancel([] { answerBrowser(""); });
+  SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_TLDIR_CHANGE, BN_CLICKED), 0);
+  cancel.join();
+  EXPECT_EQ(options_.productDir, "D:\\Sim\\TL\\") << "cancelling the browser keeps the folder";
+
+  std::thread choose([&] { answerBrowser(chosen); });
+  SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_TLDIR_CHANGE, BN_CLICKED), 0);
+  choose.join();
+  EXPECT_EQ(options_.productDir, chosen + "\\") << "the chosen folder itself, with a backslash, no product name";
+  char shown[MAX_PATH] = {};
+  GetDlgItemTextA(page, IDC_TLDIR_PATH, shown, MAX_PATH);
+  EXPECT_EQ(std::string(shown), chosen + "\\");
+
+  RemoveDirectoryA(chosen.c_str());
+  RemoveDirectoryA("C:\\tl-pages-test");
+}
+
+// ---- SimConnect page ------------------------------------------------------------------------
+
+TEST_F(PagesTest, SimConnectCommandTooLongIsRefusedWithMessage181) {
+  ASSERT_TRUE(frame_.addPage(&simConnect_) && frame_.addPage(&stop_));
+  options_.productDir = "C:\\" + std::string(240, 'x') + "\\";
+  ASSERT_TRUE(frame_.start());
+  HWND page = frame_.pageWindow(0);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(frame_.frameWindow(), IDC_NEXT)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(frame_.frameWindow(), IDC_CANCEL)));
+
+  DWORD error = 0;
+  EXPECT_FALSE(PageSimConnect::runSimConnectInstaller(options_.productDir, &error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+  BoxAnswerer answerer(kErrorCaption, IDOK);
+  SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_SIMCONNECT_LAUNCH, BN_CLICKED), 0);
+  ASSERT_TRUE(answerer.seen());
+  EXPECT_EQ(answerer.text(), loadResourceString(IDS_ERR_SIMCONNECT));
+  // The page keeps waiting: the button can be pressed again, Next stays off.
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(page, IDC_SIMCONNECT_LAUNCH)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_SIMCONNECT_LAUNCH)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(frame_.frameWindow(), IDC_NEXT)));
+  EXPECT_EQ(frame_.getCurrentIndex(), 0);
+}
+
+// ---- progress page: the channel's messages ------------------------------------------------
+
+class ProgressPageTest : public PagesTest {
+ protected:
+  void SetUp() override {
+    PagesTest::SetUp();
+    // Added, not entered: entering would start a real run.
+    ASSERT_TRUE(frame_.addPage(&progress_));
+    page_ = frame_.pageWindow(0);
+  }
+  void post(UINT message, WPARAM wParam, LPARAM lParam = 0) {
+    PostMessageA(page_, message, wParam, lParam);
+    pump();
+  }
+  int bar() { return static_cast<int>(SendDlgItemMessageA(page_, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0)); }
+  std::string text(int id) {
+    char buffer[MAX_PATH] = {};
+    GetDlgItemTextA(page_, id, buffer, MAX_PATH);
+    return buffer;
+  }
+
+  PageProgress progress_;
+  HWND page_ = nullptr;
+};
+
+TEST_F(ProgressPageTest, BarIsSetUpFromZeroToAThousand) {
+  PBRANGE range = {};
+  SendDlgItemMessageA(page_, IDC_PROGRESS_BAR, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  EXPECT_EQ(range.iLow, 0);
+  EXPECT_EQ(range.iHigh, 1000);
+  EXPECT_EQ(bar(), 0);
+  EXPECT_EQ(text(IDC_PROGRESS_PERCENT), "100%") << "the template's text until the first update";
+  EXPECT_EQ(text(IDC_PROGRESS_STATUS), "Static");
+}
+
+TEST_F(ProgressPageTest, BytesAreCountedAcrossFiles) {
+  post(WM_INSTALL_TOTAL, 8);
+  post(WM_INSTALL_PROGRESS, 0, 5);
+  EXPECT_EQ(bar(), 0);
+  EXPECT_EQ(text(IDC_PROGRESS_PERCENT), "0%");
+  post(WM_INSTALL_PROGRESS, 3, 5);
+  EXPECT_EQ(bar(), 375);
+  EXPECT_EQ(text(IDC_PROGRESS_PERCENT), "38%");
+  post(WM_INSTALL_FILE_DONE, 0);
+  EXPECT_EQ(bar(), 375) << "a finished file keeps its bytes";
+  post(WM_INSTALL_PROGRESS, 5, 5);  // the next file's own count
+  EXPECT_EQ(bar(), 1000);
+  post(WM_INSTALL_FILE_DONE, 0);
+  EXPECT_EQ(bar(), 1000);
+  EXPECT_EQ(text(IDC_PROGRESS_PERCENT), "100%");
+}
+
+TEST_F(ProgressPageTest, NoTotalShowsZeroInsteadOfDividing) {
+  post(WM_INSTALL_TOTAL, 0);
+  post(WM_INSTALL_PROGRESS, 7, 7);
+  EXPECT_EQ(bar(), 0);
+  EXPECT_EQ(text(IDC_PROGRESS_PERCENT), "0%");
+}
+
+TEST_F(ProgressPageTest, RunsBeyondTwoGigabytesShowCorrectly) {
+  post(WM_INSTALL_TOTAL, 0xF0000000u);
+  post(WM_INSTALL_PROGRESS, 0x78000000u, 0x78000000u);
+  EXPECT_EQ(bar(), 500);
+  EXPECT_EQ(text(IDC_PROGRESS_PERCENT), "50%");
+}
+
+TEST_F(ProgressPageTest, FileTextFromTheChannelIsShownThenCleared) {
+  ProgressCB channel(page_);
+  const std::string target = "C:\\Program Files\\TowerLink\\sound\\" + std::string(300, 'w') + ".wav";
+  channel.fileStarted("\\tl\\tl\\sound\\x.wav", target.c_str());
+  pump();
+  char shown[1024] = {};
+  GetDlgItemTextA(page_, IDC_PROGRESS_STATUS, shown, sizeof(shown));
+  EXPECT_EQ(std::string(shown).substr(0, 33), target.substr(0, 33));
+  channel.fileFinished();
+  pump();
+  EXPECT_EQ(text(IDC_PROGRESS_STATUS), "");
+}
+
+TEST_F(ProgressPageTest, EndMessageWithoutARunIsIgnored) {
+  post(WM_INSTALL_DONE, 10);
+  EXPECT_NE(frame_.frameWindow(), nullptr) << "a stray end message must not close the installer";
+  EXPECT_EQ(ui::waitForMessageBox(GetCurrentProcessId(), kErrorCaption, 300).window, nullptr);
+}
+
+}  // namespace
