@@ -11,5 +11,6 @@ constexpr unsigned long kDataVersion = 2006112500;
 
 // Writes "TLDir" and "DataVersion" under HKLM\<kProductKeyPath>, then (whatever
 // happened) records one "DeleteRegTree" event. True only if both values were
-// written and the event was recorded.
+// written and the event was recorded. When the values could not be written,
+// GetLastError() afterwards holds the registry's error code.
 bool writeProductSettings(const char* productDir, Porter::UninstallerSetup* record);
