@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# make run: shows the sample installer as built. Until the wizard drives an
-# installation end to end, this reads the payload catalogue back from the
-# built setup.exe's own resources under Wine (tools/catdump, the same resource
-# calls the installer makes) and prints the packer's properties of the payload.
+# make run: the installer wizard under Wine with the sample payload.
+#  - With a display (DISPLAY set and answering, and not CI): opens the real
+#    wizard in the tree's Wine prefix, for a person to click through.
+#  - Without one: starts Xvfb, drives a complete SameComputer installation
+#    for Flight Simulator 2004 and X through the real wizard with the
+#    end-to-end driver (simulator keys and folders prepared in the prefix as
+#    Flight Simulator leaves them), saves a screenshot of every page under
+#    BUILD/screens/, prints what was installed where, and leaves the prefix as
+#    it found it.
 # Usage: run.sh BUILD_DIR WINDOWS_TREE
 set -u
 build=$(cd "$1" && pwd) || exit 1
@@ -11,13 +16,29 @@ here=$(cd "$(dirname "$0")" && pwd)
 prefix="$win/wineprefix"
 arch=$(sed -n 's/^TL_WINEARCH:[A-Z]*=//p' "$win/CMakeCache.txt")
 [ -n "$arch" ] || arch=win32
-xfile="$win/xvfb-run.pid"
 setup="$win/setup.exe"
-for f in "$setup" "$win/tools/catdump/catdump.exe" "$win/wine-run.sh"; do
+driver="$win/tests/e2e/wizard_e2e.exe"
+scenario="WizardEndToEnd.SameComputerWithFs2004AndFsx"
+for f in "$setup" "$win/wine-run.sh"; do
   [ -e "$f" ] || { echo "run.sh: $f is missing; build the tree first (make run does)" >&2; exit 1; }
 done
 
+display_answers() {
+  [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1
+}
+
+if display_answers; then
+  "$here/wine-prefix.sh" "$prefix" "$arch" || { echo "could not create the Wine prefix" >&2; exit 1; }
+  echo "== the TowerLink Setup wizard on $DISPLAY (prefix $prefix)"
+  exec "$win/wine-run.sh" "$setup"
+fi
+
+[ -e "$driver" ] || { echo "run.sh: $driver is missing; build the tree first (make run does)" >&2; exit 1; }
+xfile="$win/xvfb-run.pid"
+shots="$build/screens"
+watcher=""
 cleanup() {
+  [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
   ( . "$here/wine-env.sh" "$prefix" "$arch"; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1 ) || true
   "$here/xvfb.sh" stop "$xfile"
   rm -f "$prefix.display"
@@ -29,15 +50,32 @@ read -r display _ < "$xfile"
 export DISPLAY="$display"
 echo "$display" > "$prefix.display"
 "$here/wine-prefix.sh" "$prefix" "$arch" || { echo "could not create the Wine prefix" >&2; exit 1; }
+"$here/wine-session.sh" start "$prefix" "$arch"
 
-winpath="Z:$(printf '%s' "$setup" | tr / '\\')"
-echo "== payload catalogue of $setup, read back under Wine ($arch)"
-"$win/wine-run.sh" "$win/tools/catdump/catdump.exe" "$winpath" | tr -d '\r'
+mkdir -p "$shots"
+rm -f "$shots"/*.png "$shots"/*.request
+# The driver leaves NAME.request in the folder each time a page appears and
+# waits until it is gone; this loop takes the picture, then removes it.
+(
+  while :; do
+    for request in "$shots"/*.request; do
+      [ -e "$request" ] || continue
+      name=$(basename "$request" .request)
+      sleep 0.2  # let the page paint
+      import -window root -display "$DISPLAY" "$shots/$name.png" >/dev/null 2>&1
+      rm -f "$request"
+    done
+    sleep 0.02
+  done
+) &
+watcher=$!
+
+echo "== driving the wizard of $setup on $DISPLAY ($arch)"
+TL_E2E_SCREENS="$shots" TL_E2E_REPORT=1 "$win/wine-run.sh" "$driver" --gtest_filter="$scenario" 2>&1 | tr -d '\r'
 status=${PIPESTATUS[0]}
 echo
-echo "== payload properties (tlpack)"
-cat "$win/sample/payload-setup/properties.txt"
-echo
+echo "== screenshots in $shots"
+ls -1 "$shots"/*.png 2>/dev/null | sed 's|^|    |'
 ship="$build/win32/setup.exe"
 [ -f "$ship" ] && echo "The shipped installer (i686): $ship, $(stat -c %s "$ship") bytes"
 exit "$status"
