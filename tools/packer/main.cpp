@@ -6,6 +6,7 @@
 // 1 the tree cannot be packed (every problem is listed, naming its file),
 // 2 bad command line, 3 the output could not be written. Nothing is left in
 // OUTDIR's place on failure.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -389,7 +389,7 @@ std::string describe(const Payload& payload) {
     }
   }
   uint32_t chunks = payload.chunkCount();
-  uint64_t lastChunk = payload.stream.size() - uint64_t{chunks - 1} * chunkSize;
+  uint64_t lastChunk = chunks == 0 ? 0 : payload.stream.size() - uint64_t{chunks - 1} * chunkSize;
   size_t nameBytes = payload.catalogue.size() - kCatalogueHeaderSize - index.size() * kCatalogueEntryFixedSize;
   std::string out;
   auto row = [&out](const char* property, const std::string& value) {
