@@ -97,23 +97,34 @@ bool MessageSink::runWorker(WorkerParams* params, DWORD timeoutMs) {
   done_ = false;
   ThreadHandle thread(CreateThread(nullptr, 0, installWorker, params, 0, nullptr));
   if (thread.get() == nullptr) return false;
+  // A plain GetMessage loop, as the installer's own message loop runs: one
+  // wait per message. The timer only bounds a run that never ends.
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  for (;;) {
-    drain();
-    if (WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0) {
-      drain();  // everything the thread posted is queued by now
-      return done_;
+  const UINT_PTR timer = SetTimer(window_, 1, 250, nullptr);
+  bool timedOut = false;
+  MSG msg;
+  while (!done_) {
+    if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
+    if (msg.hwnd == window_ && msg.message == WM_TIMER) {
+      if (GetTickCount64() >= deadline) {
+        timedOut = true;
+        break;
+      }
+      // A worker that ended without its end message: nothing more will come.
+      if (WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0) {
+        drain();
+        break;
+      }
+      continue;
     }
-    ULONGLONG now = GetTickCount64();
-    if (now >= deadline) {
-      // Do not leave a worker running into the next test's extractor.
-      WaitForSingleObject(thread.get(), INFINITE);
-      drain();
-      return false;
-    }
-    HANDLE handle = thread.get();
-    MsgWaitForMultipleObjects(1, &handle, FALSE, static_cast<DWORD>(deadline - now), QS_ALLPOSTMESSAGE);
+    DispatchMessageA(&msg);
   }
+  if (timer != 0) KillTimer(window_, timer);
+  // The extractor is a singleton: the next run may start only once this
+  // thread has closed it.
+  WaitForSingleObject(thread.get(), INFINITE);
+  drain();
+  return done_ && !timedOut;
 }
 
 }  // namespace tltest

@@ -1,0 +1,587 @@
+// The installation benchmark: a full-size payload installed by the worker (a),
+// by the plainest possible loop over the same resources (b, the limit) and by
+// an NSIS installer of the same files (c, the peer), in interleaved rounds.
+// Prints medians, throughput, the ratios and the worker's peak private memory.
+//
+//   install_bench --payload DLL --nsis EXE --out DIR [--rounds N] [--heavy N]
+//   install_bench --peak --payload DLL --out DIR     (one run of (a); prints
+//                                                   this process's memory)
+#include <windows.h>
+#include <psapi.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "install/message_sink.h"
+#include "install/progress_channel.h"
+#include "install/worker.h"
+#include "payload/catalogue.h"
+#include "payload/file_extractor.h"
+#include "wizard/strings.h"
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// ---- small platform helpers -----------------------------------------------------
+
+double now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool removeTree(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string child = path + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeTree(child);
+      } else {
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(path.c_str());
+  return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+// Relative path -> size of every file under folder.
+void listTree(const std::string& folder, const std::string& prefix, std::map<std::string, uint64_t>* out) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      listTree(folder + "\\" + data.cFileName, prefix + name + "\\", out);
+    } else {
+      (*out)[prefix + name] = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+}
+
+bool makeFolder(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+double best(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); }
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n == 0 ? 0.0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0);
+}
+
+[[noreturn]] void die(const std::string& why) {
+  std::fprintf(stderr, "install_bench: %s\n", why.c_str());
+  std::fflush(stderr);
+  ExitProcess(1);
+}
+
+// Starts every timed run from the same state: the files of earlier runs are
+// flushed to disk first, so no run pays for another's write-back. Wine starts
+// Unix programs without a handle to wait on, so the kernel's own count of
+// dirty pages tells when the flush is done.
+uint64_t dirtyKiB() {
+  HANDLE f = CreateFileA("Z:\\proc\\meminfo", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return 0;
+  char text[8192];
+  DWORD n = 0;
+  ReadFile(f, text, sizeof(text) - 1, &n, nullptr);
+  CloseHandle(f);
+  text[n] = '\0';
+  uint64_t total = 0;
+  for (const char* key : {"Dirty:", "Writeback:"}) {
+    const char* at = std::strstr(text, key);
+    if (at != nullptr) total += std::strtoull(at + std::strlen(key), nullptr, 10);
+  }
+  return total;
+}
+
+void settle() {
+  char command[] = "Z:\\bin\\sync";
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (pi.hThread) CloseHandle(pi.hThread);
+    if (pi.hProcess) {
+      WaitForSingleObject(pi.hProcess, 30000);
+      CloseHandle(pi.hProcess);
+    }
+  }
+  for (int i = 0; i < 300 && dirtyKiB() > 32 * 1024; ++i) Sleep(100);
+}
+
+// An empty output folder, flushed state: ready for a timed run.
+void prepare(const std::string& path) {
+  removeTree(path);
+  if (!makeFolder(path)) die("cannot create " + path);
+  settle();
+}
+
+// ---- (a) the worker ------------------------------------------------------------------
+
+// Keeps the events as the real record does (three copies each).
+class KeepingRecord : public Porter::UninstallerSetup {
+ public:
+  bool addEvent(const char* tag, const char* params, const char* desc) override {
+    events.push_back({tag, params, desc});
+    return true;
+  }
+  bool commit() override { return false; }
+  struct Event {
+    std::string tag, params, desc;
+  };
+  std::vector<Event> events;
+};
+
+struct WorkerRun {
+  double seconds = 0;
+  uint64_t total = 0;
+  std::map<UINT, size_t> counts;
+  size_t events = 0;
+};
+
+WorkerRun runWorker(HMODULE payload, const std::string& out, bool fs2002, bool fs2004, bool fsx) {
+  InstallOptions options;
+  options.setupType = SameComputer;
+  options.productDir = out + "\\product\\";
+  options.fs2002Dir = out + "\\fs2002";
+  options.fs2004Dir = out + "\\fs2004";
+  options.fsxDir = out + "\\fsx";
+  options.useFs2002 = fs2002;
+  options.useFs2004 = fs2004;
+  options.useFsx = fsx;
+  tltest::MessageSink sink;
+  if (sink.window() == nullptr) die("no message window");
+  KeepingRecord record;
+  WorkerParams params;
+  fillWorkerParams(options, payload, sink.window(), &record, &params);
+
+  WorkerRun run;
+  const double start = now();
+  const bool ended = sink.runWorker(&params, 600000);
+  run.seconds = now() - start;
+  const auto& m = sink.messages();
+  if (!ended || m.empty() || m.back().message != WM_INSTALL_DONE) die("the worker did not end");
+  if (m.back().wParam != 0) die("the worker failed with result " + std::to_string(m.back().wParam));
+  run.total = m.front().message == WM_INSTALL_TOTAL ? static_cast<uint64_t>(m.front().wParam) : 0;
+  for (const auto& p : m) ++run.counts[p.message];
+  run.events = record.events.size();
+  return run;
+}
+
+// ---- the breakdown: the extractor alone, without the progress channel ----------
+
+class SilentSink : public Porter::FileExtractorStatus {
+ public:
+  void fileStarted(const char*, const char*) override {}
+  void fileProgress(uint32_t, uint32_t, uint32_t, uint32_t) override {}
+  void fileFinished() override {}
+};
+
+// The extractions of (a), in its order, with a sink that posts nothing.
+double runExtractorAlone(HMODULE payload, const std::string& out) {
+  const std::string product = out + "\\product\\";
+  const std::string airplanes = out + "\\fsx\\SimObjects\\Airplanes\\";
+  SilentSink sink;
+  KeepingRecord record;
+  Porter::FileExtractor* x = getFileExtractor();
+  const double start = now();
+  if (!x->init(payload, &sink)) die("extractor: init");
+  const std::vector<std::string> exclusions{"/tl/fs/tlmod10.dll"};
+  int failures = 0;
+  failures += x->extractFolder("/tl/tl", product.c_str(), &record, "d", nullptr) != ExtractResult::Ok;
+  failures += x->extractFile("/tl/fs/tlmod10.dll", (product + "tlmod10.dll").c_str(), false) != ExtractResult::Ok;
+  failures += x->extractFolder("/tl/fs", product.c_str(), &record, "d", &exclusions) != ExtractResult::Ok;
+  failures += x->extractFolder("/fs/aircraft/towerlink", (airplanes + "towerlink").c_str(), &record, "d", nullptr) !=
+              ExtractResult::Ok;
+  failures += x->extractFolder("/fs/aircraft/vip", (airplanes + "vip").c_str(), &record, "d", nullptr) !=
+              ExtractResult::Ok;
+  failures += x->extractFolder("/tl/global", product.c_str(), &record, "d", nullptr) != ExtractResult::Ok;
+  x->close();
+  if (failures != 0) die("extractor: a group failed");
+  return now() - start;
+}
+
+// ---- (b) the limit -----------------------------------------------------------------------
+
+struct Job {
+  std::string name;    // catalogue name
+  std::string target;  // full path
+};
+
+// What (a) writes for SameComputer with Flight Simulator X only, in its order.
+std::vector<Job> jobsOfWorkerRun(const CatalogueIndex& index, const std::string& out) {
+  const std::string product = out + "\\product\\";
+  const std::string airplanes = out + "\\fsx\\SimObjects\\Airplanes\\";
+  std::vector<Job> jobs;
+  auto under = [&](const std::string& prefix, const std::string& folder, const std::string& skip) {
+    for (auto it = index.lower_bound(prefix); it != index.end() && hasPrefix(it->first, prefix); ++it) {
+      if (it->first != skip) jobs.push_back({it->first, folder + it->first.substr(prefix.size())});
+    }
+  };
+  under("\\tl\\tl\\", product, "");
+  jobs.push_back({"\\tl\\fs\\tlmod10.dll", product + "tlmod10.dll"});
+  under("\\tl\\fs\\", product, "\\tl\\fs\\tlmod10.dll");
+  under("\\fs\\aircraft\\towerlink\\", airplanes + "towerlink\\", "");
+  under("\\fs\\aircraft\\vip\\", airplanes + "vip\\", "");
+  under("\\tl\\global\\", product, "");
+  return jobs;
+}
+
+const uint8_t* chunk(HMODULE module, uint32_t id) {
+  HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(id & 0xFFFF), MAKEINTRESOURCEA(10));
+  HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
+  return loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
+}
+
+// Inflates every job straight into its file: the folders are made once up
+// front, no probes, no progress, no events, buffers allocated once.
+double runLimit(HMODULE module, const CatalogueIndex& index, uint32_t chunkSize, const std::vector<Job>& jobs,
+                uint64_t* written, bool probe = false) {
+  const double start = now();
+  std::set<std::string> folders;
+  for (const Job& job : jobs) {
+    for (std::string f = parentPath(job.target); f.size() > 3; f = parentPath(f)) folders.insert(f);
+  }
+  for (const std::string& f : folders) {  // a parent sorts before its children
+    if (!makeFolder(f)) die("limit: cannot create " + f);
+  }
+  std::vector<uint8_t> output(chunkSize);
+  *written = 0;
+  for (const Job& job : jobs) {
+    const CatalogueEntry& entry = index.at(job.name);
+    if (probe) {
+      // What the extractor does before every file: a temporary file made and
+      // deleted in the target's folder.
+      char name[MAX_PATH];
+      if (GetTempFileNameA(parentPath(job.target).c_str(), "", 0, name) == 0) die("probe failed");
+      DeleteFileA(name);
+    }
+    HANDLE file = CreateFileA(job.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) die("limit: cannot create " + job.target);
+    z_stream z = {};
+    if (inflateInit_(&z, "1.2.1", static_cast<int>(sizeof(z_stream))) != Z_OK) die("limit: inflateInit");
+    int status = Z_OK;
+    bool ok = forEachPiece(entry, chunkSize, [&](const StreamPiece& piece) {
+      const uint8_t* data = chunk(module, piece.chunkId);
+      if (data == nullptr) return false;
+      z.next_in = const_cast<Bytef*>(data + piece.position);
+      z.avail_in = piece.length;
+      while (z.avail_in > 0 && status != Z_STREAM_END) {
+        z.next_out = output.data();
+        z.avail_out = chunkSize;
+        status = inflate(&z, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END) return false;
+        DWORD n = chunkSize - z.avail_out, done = 0;
+        if (n > 0 && (!WriteFile(file, output.data(), n, &done, nullptr) || done != n)) return false;
+        *written += n;
+      }
+      return true;
+    });
+    // Flush what the last input left inside the inflater.
+    while (ok && status != Z_STREAM_END) {
+      z.next_out = output.data();
+      z.avail_out = chunkSize;
+      status = inflate(&z, Z_NO_FLUSH);
+      if (status != Z_OK && status != Z_STREAM_END) break;
+      DWORD n = chunkSize - z.avail_out, done = 0;
+      if (n == 0) break;
+      if (!WriteFile(file, output.data(), n, &done, nullptr) || done != n) ok = false;
+      *written += n;
+    }
+    inflateEnd(&z);
+    CloseHandle(file);
+    if (!ok || status != Z_STREAM_END) die("limit: cannot inflate " + job.name);
+  }
+  return now() - start;
+}
+
+// ---- (c) the NSIS peer ---------------------------------------------------------------------
+
+double runProcess(const std::string& commandLine) {
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  const double start = now();
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    die("cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")");
+  }
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  const double seconds = now() - start;
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  if (code != 0) die(commandLine + " exited with " + std::to_string(code));
+  return seconds;
+}
+
+double runNsis(const std::string& installer, const std::string& out) {
+  // /D= must come last and unquoted (NSIS takes the rest of the line).
+  return runProcess("\"" + installer + "\" /S /D=" + out);
+}
+
+// ---- main --------------------------------------------------------------------------------
+
+struct Args {
+  std::string payload, nsis, nsisEmpty, out, self;
+  int rounds = 5, heavy = 3;
+  bool peak = false, breakdown = false;
+};
+
+Args parse(int argc, char** argv) {
+  Args a;
+  a.self = argv[0];
+  for (int i = 1; i < argc; ++i) {
+    std::string k = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) die("missing value for " + k);
+      return argv[++i];
+    };
+    if (k == "--payload") a.payload = value();
+    else if (k == "--nsis") a.nsis = value();
+    else if (k == "--nsis-empty") a.nsisEmpty = value();
+    else if (k == "--out") a.out = value();
+    else if (k == "--rounds") a.rounds = std::max(1, std::atoi(value().c_str()));
+    else if (k == "--heavy") a.heavy = std::max(1, std::atoi(value().c_str()));
+    else if (k == "--peak") a.peak = true;
+    else if (k == "--breakdown") a.breakdown = true;
+    else die("unknown argument " + k);
+  }
+  if (a.payload.empty() || a.out.empty() || (!a.peak && a.nsis.empty())) die("usage: see install_bench.cpp");
+  return a;
+}
+
+double mbps(uint64_t bytes, double seconds) { return seconds > 0 ? static_cast<double>(bytes) / kMiB / seconds : 0; }
+
+// Wine reports the private commit charge in PagefileUsage but keeps no peak
+// of it, so a thread samples it while the run goes on.
+uint64_t pagefileBytes() {
+  PROCESS_MEMORY_COUNTERS_EX c = {};
+  c.cb = sizeof(c);
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c), sizeof(c));
+  return std::max<uint64_t>({c.PrivateUsage, c.PagefileUsage, c.PeakPagefileUsage});
+}
+
+struct Sampler {
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> peak{0};
+  static DWORD WINAPI run(LPVOID self) {
+    auto* s = static_cast<Sampler*>(self);
+    while (!s->stop.load()) {
+      uint64_t v = pagefileBytes();
+      if (v > s->peak.load()) s->peak.store(v);
+      Sleep(1);
+    }
+    return 0;
+  }
+};
+
+int peakMode(const Args& a, HMODULE payload) {
+  removeTree(a.out);
+  if (!makeFolder(a.out)) die("cannot create " + a.out);
+  const double before = static_cast<double>(pagefileBytes()) / kMiB;
+  Sampler sampler;
+  HANDLE thread = CreateThread(nullptr, 0, &Sampler::run, &sampler, 0, nullptr);
+  WorkerRun run = runWorker(payload, a.out, false, false, true);
+  sampler.stop.store(true);
+  if (thread) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  const double peak = static_cast<double>(std::max<uint64_t>(sampler.peak.load(), pagefileBytes())) / kMiB;
+  PROCESS_MEMORY_COUNTERS c = {};
+  c.cb = sizeof(c);
+  GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof(c));
+  removeTree(a.out);
+  std::printf("peak %.1f before-run %.1f working-set-peak %.1f seconds %.3f\n", peak, before,
+              static_cast<double>(c.PeakWorkingSetSize) / kMiB, run.seconds);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args a = parse(argc, argv);
+  // The event texts come from the string table linked into this program.
+  g_instance = GetModuleHandleA(nullptr);
+  HMODULE payload = LoadLibraryExA(a.payload.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (payload == nullptr) die("cannot load " + a.payload);
+  if (a.peak) return peakMode(a, payload);
+
+  // The catalogue, for the limit's loop.
+  HRSRC info = FindResourceA(payload, MAKEINTRESOURCEA(kCatalogueResourceId), MAKEINTRESOURCEA(10));
+  const uint8_t* data = chunk(payload, kCatalogueResourceId);
+  if (info == nullptr || data == nullptr) die("no catalogue in " + a.payload);
+  CatalogueIndex index;
+  uint32_t chunkSize = 0;
+  if (parseCatalogue(data, SizeofResource(payload, info), &chunkSize, &index) != CatalogueParse::Ok) {
+    die("unreadable catalogue");
+  }
+
+  const std::string outA = a.out + "\\a", outB = a.out + "\\b", outC = a.out + "\\c", outH = a.out + "\\heavy";
+  removeTree(a.out);
+  if (!makeFolder(a.out)) die("cannot create " + a.out);
+  const std::vector<Job> jobs = jobsOfWorkerRun(index, outB);
+
+  std::vector<double> ta, tb, tc, tEmpty, tx, tp;
+  uint64_t bytesA = 0, bytesB = 0;
+  WorkerRun last;
+  for (int round = 0; round < a.rounds; ++round) {
+    prepare(outA);
+    last = runWorker(payload, outA, false, false, true);
+    ta.push_back(last.seconds);
+    bytesA = last.total;
+    prepare(outB);
+    tb.push_back(runLimit(payload, index, chunkSize, jobs, &bytesB));
+    prepare(outC);
+    tc.push_back(runNsis(a.nsis, outC));
+    if (round == 0) {
+      // The three must have written the same files.
+      std::map<std::string, uint64_t> la, lb, lc;
+      listTree(outA, "", &la);
+      listTree(outB, "", &lb);
+      listTree(outC, "", &lc);
+      if (la != lb || la != lc) {
+        die("the three runs wrote different trees (" + std::to_string(la.size()) + ", " + std::to_string(lb.size()) +
+            ", " + std::to_string(lc.size()) + " files)");
+      }
+      std::printf("same %zu files written by all three\n", la.size());
+    }
+    if (!a.nsisEmpty.empty()) {
+      prepare(outC + "-empty");
+      tEmpty.push_back(runProcess("\"" + a.nsisEmpty + "\" /S /D=" + outC + "-empty"));
+    }
+    if (a.breakdown) {
+      prepare(outA);
+      tx.push_back(runExtractorAlone(payload, outA));
+      prepare(outB);
+      uint64_t ignored = 0;
+      tp.push_back(runLimit(payload, index, chunkSize, jobs, &ignored, true));
+    }
+    std::printf("round %d: worker %.3f s, limit %.3f s, nsis %.3f s\n", round + 1, ta.back(), tb.back(), tc.back());
+    std::fflush(stdout);
+  }
+  for (const std::string& d : {outA, outB, outC, outC + "-empty"}) removeTree(d);
+
+  std::vector<double> th;
+  WorkerRun heavy;
+  for (int i = 0; i < a.heavy; ++i) {
+    prepare(outH);
+    heavy = runWorker(payload, outH, true, true, true);
+    th.push_back(heavy.seconds);
+  }
+  removeTree(outH);
+
+  // Peak private memory of (a) alone, in a fresh process.
+  std::string peakLine = "peak n/a";
+  {
+    std::string cmd = "\"" + a.self + "\" --peak --payload \"" + a.payload + "\" --out \"" + a.out + "\\peak\"";
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (CreatePipe(&readEnd, &writeEnd, &sa, 0)) {
+      SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+      STARTUPINFOA si = {};
+      si.cb = sizeof(si);
+      si.dwFlags = STARTF_USESTDHANDLES;
+      si.hStdOutput = writeEnd;
+      si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+      PROCESS_INFORMATION pi = {};
+      std::vector<char> line(cmd.begin(), cmd.end());
+      line.push_back('\0');
+      if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(writeEnd);
+        writeEnd = nullptr;
+        std::string text;
+        char buffer[256];
+        DWORD n = 0;
+        while (ReadFile(readEnd, buffer, sizeof(buffer), &n, nullptr) && n > 0) text.append(buffer, n);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        peakLine = text;
+      }
+      if (writeEnd) CloseHandle(writeEnd);
+      CloseHandle(readEnd);
+    }
+  }
+  double peakMiB = 0;
+  std::sscanf(peakLine.c_str(), "peak %lf", &peakMiB);
+
+  const double ma = median(ta), mb = median(tb), mc = median(tc), mh = median(th);
+  const size_t messages = last.counts[WM_INSTALL_TOTAL] + last.counts[WM_INSTALL_FILE] +
+                          last.counts[WM_INSTALL_PROGRESS] + last.counts[WM_INSTALL_FILE_DONE] +
+                          last.counts[WM_INSTALL_DONE];
+  std::printf("\n");
+  std::printf("runs: %d interleaved rounds (worker, limit, nsis), %d heavy runs; each run starts with its output "
+              "folder empty and the disk flushed; MB = 2^20 bytes\n",
+              a.rounds, a.heavy);
+  std::printf("(a) worker, SameComputer + FSX:     median %6.3f s %7.1f MB/s, best %6.3f s  (%llu bytes, %zu files)\n",
+              ma, mbps(bytesA, ma), best(ta), static_cast<unsigned long long>(bytesA), jobs.size());
+  std::printf("(b) limit, same streams and files:  median %6.3f s %7.1f MB/s, best %6.3f s  (%llu bytes)\n", mb,
+              mbps(bytesB, mb), best(tb), static_cast<unsigned long long>(bytesB));
+  std::printf("(c) NSIS zlib, amd64-unicode stub:  median %6.3f s %7.1f MB/s, best %6.3f s  (whole process, /S)\n",
+              mc, mbps(bytesA, mc), best(tc));
+  if (!tEmpty.empty()) {
+    std::printf("    NSIS installer without files:   median %6.3f s  (its process start and end alone)\n",
+                median(tEmpty));
+  }
+  if (!tx.empty()) {
+    const double mx = median(tx), mp = median(tp);
+    std::printf("breakdown of (a): extractor alone, same extractions, no messages: median %.3f s (%.2f x limit)\n",
+                mx, mb > 0 ? mx / mb : 0.0);
+    std::printf("                  progress channel, (a) - extractor alone: %.3f s for %zu posted messages "
+                "(%.0f us each, post and receive)\n",
+                ma - mx, messages, messages ? (ma - mx) * 1e6 / static_cast<double>(messages) : 0.0);
+    std::printf("                  limit plus the old probe before every file: median %.3f s (%.2f x limit)\n", mp,
+                mb > 0 ? mp / mb : 0.0);
+  }
+  std::printf("heaviest, SameComputer + 2002 + 2004 + X: median %.3f s %7.1f MB/s  (%llu bytes, %zu events)\n", mh,
+              mbps(heavy.total, mh), static_cast<unsigned long long>(heavy.total), heavy.events);
+  std::printf("messages of (a): TOTAL %zu, FILE %zu, PROGRESS %zu, FILE_DONE %zu, DONE %zu (%zu in all)\n",
+              last.counts[WM_INSTALL_TOTAL], last.counts[WM_INSTALL_FILE], last.counts[WM_INSTALL_PROGRESS],
+              last.counts[WM_INSTALL_FILE_DONE], last.counts[WM_INSTALL_DONE], messages);
+  std::printf("messages of the heaviest run: PROGRESS %zu of %zu in all\n", heavy.counts[WM_INSTALL_PROGRESS],
+              heavy.counts[WM_INSTALL_TOTAL] + heavy.counts[WM_INSTALL_FILE] + heavy.counts[WM_INSTALL_PROGRESS] +
+                  heavy.counts[WM_INSTALL_FILE_DONE] + heavy.counts[WM_INSTALL_DONE]);
+  std::printf("memory of (a) in a process of its own, sampled every millisecond: %s (MB)\n", peakLine.c_str());
+  std::printf("best rounds: worker/limit %.2f, worker/nsis %.2f\n", best(tb) > 0 ? best(ta) / best(tb) : 0.0,
+              best(tc) > 0 ? best(ta) / best(tc) : 0.0);
+  std::printf("ratio worker/limit: %.2f\n", mb > 0 ? ma / mb : 0.0);
+  std::printf("ratio worker/nsis: %.2f\n", mc > 0 ? ma / mc : 0.0);
+  std::printf("peak private MB: %.1f\n", peakMiB);
+  removeTree(a.out);
+  return 0;
+}
