@@ -28,11 +28,68 @@
 #include "payload/file_extractor.h"
 #include "wizard/strings.h"
 
+#if defined(__i386__) || defined(_M_IX86)
+// The limit initialises zlib the way the extractor does, with the stream size
+// of the zlib the installer was designed against.
+static_assert(sizeof(z_stream) == 56, "z_stream layout differs from the one inflateInit_ is told about");
+#endif
+
 namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
 // ---- small platform helpers -----------------------------------------------------
+
+// Owns a kernel handle (null and INVALID_HANDLE_VALUE both mean none).
+class Handle {
+ public:
+  explicit Handle(HANDLE h = nullptr) : h_(h) {}
+  ~Handle() { reset(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+  void reset(HANDLE h = nullptr) {
+    if (valid()) CloseHandle(h_);
+    h_ = h;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+// Owns a FindFirstFileA search.
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE h) : h_(h) {}
+  ~FindHandle() {
+    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// An inflate stream ended on every way out.
+class Inflater {
+ public:
+  Inflater() { ok_ = inflateInit_(&z_, "1.2.1", static_cast<int>(sizeof(z_stream))) == Z_OK; }
+  ~Inflater() {
+    if (ok_) inflateEnd(&z_);
+  }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  bool ok() const { return ok_; }
+  z_stream& get() { return z_; }
+
+ private:
+  z_stream z_ = {};
+  bool ok_ = false;
+};
 
 double now() {
   static LARGE_INTEGER frequency = [] {
@@ -47,8 +104,8 @@ double now() {
 
 bool removeTree(const std::string& path) {
   WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
+  FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
+  if (find.valid()) {
     do {
       std::string name = data.cFileName;
       if (name == "." || name == "..") continue;
@@ -59,8 +116,7 @@ bool removeTree(const std::string& path) {
         SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(child.c_str());
       }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+    } while (FindNextFileA(find.get(), &data));
   }
   RemoveDirectoryA(path.c_str());
   return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
@@ -69,8 +125,8 @@ bool removeTree(const std::string& path) {
 // Relative path -> size of every file under folder.
 void listTree(const std::string& folder, const std::string& prefix, std::map<std::string, uint64_t>* out) {
   WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+  if (!find.valid()) return;
   do {
     std::string name = data.cFileName;
     if (name == "." || name == "..") continue;
@@ -80,8 +136,7 @@ void listTree(const std::string& folder, const std::string& prefix, std::map<std
     } else {
       (*out)[prefix + name] = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
+  } while (FindNextFileA(find.get(), &data));
 }
 
 bool makeFolder(const std::string& path) {
@@ -107,13 +162,12 @@ double median(std::vector<double> v) {
 // Unix programs without a handle to wait on, so the kernel's own count of
 // dirty pages tells when the flush is done.
 uint64_t dirtyKiB() {
-  HANDLE f = CreateFileA("Z:\\proc\\meminfo", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return 0;
+  Handle f(CreateFileA("Z:\\proc\\meminfo", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr));
+  if (!f.valid()) return 0;
   char text[8192];
   DWORD n = 0;
-  ReadFile(f, text, sizeof(text) - 1, &n, nullptr);
-  CloseHandle(f);
+  if (!ReadFile(f.get(), text, sizeof(text) - 1, &n, nullptr)) n = 0;
   text[n] = '\0';
   uint64_t total = 0;
   for (const char* key : {"Dirty:", "Writeback:"}) {
@@ -129,11 +183,8 @@ void settle() {
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
   if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    if (pi.hThread) CloseHandle(pi.hThread);
-    if (pi.hProcess) {
-      WaitForSingleObject(pi.hProcess, 30000);
-      CloseHandle(pi.hProcess);
-    }
+    Handle thread(pi.hThread), process(pi.hProcess);
+    if (process.valid()) WaitForSingleObject(process.get(), 30000);
   }
   for (int i = 0; i < 300 && dirtyKiB() > 32 * 1024; ++i) Sleep(100);
 }
@@ -285,12 +336,18 @@ double runLimit(HMODULE module, const CatalogueIndex& index, uint32_t chunkSize,
       if (GetTempFileNameA(parentPath(job.target).c_str(), "", 0, name) == 0) die("probe failed");
       DeleteFileA(name);
     }
-    HANDLE file = CreateFileA(job.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) die("limit: cannot create " + job.target);
-    z_stream z = {};
-    if (inflateInit_(&z, "1.2.1", static_cast<int>(sizeof(z_stream))) != Z_OK) die("limit: inflateInit");
+    Handle file(CreateFileA(job.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) die("limit: cannot create " + job.target);
+    Inflater inflater;
+    if (!inflater.ok()) die("limit: inflateInit");
+    z_stream& z = inflater.get();
     int status = Z_OK;
+    auto writeOut = [&]() {
+      DWORD n = chunkSize - z.avail_out, done = 0;
+      *written += n;
+      return n == 0 || (WriteFile(file.get(), output.data(), n, &done, nullptr) && done == n);
+    };
     bool ok = forEachPiece(entry, chunkSize, [&](const StreamPiece& piece) {
       const uint8_t* data = chunk(module, piece.chunkId);
       if (data == nullptr) return false;
@@ -301,25 +358,19 @@ double runLimit(HMODULE module, const CatalogueIndex& index, uint32_t chunkSize,
         z.avail_out = chunkSize;
         status = inflate(&z, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END) return false;
-        DWORD n = chunkSize - z.avail_out, done = 0;
-        if (n > 0 && (!WriteFile(file, output.data(), n, &done, nullptr) || done != n)) return false;
-        *written += n;
+        if (!writeOut()) return false;
       }
       return true;
     });
-    // Flush what the last input left inside the inflater.
-    while (ok && status != Z_STREAM_END) {
+    // What the last input left inside the inflater.
+    while (ok && status == Z_OK) {
       z.next_out = output.data();
       z.avail_out = chunkSize;
       status = inflate(&z, Z_NO_FLUSH);
       if (status != Z_OK && status != Z_STREAM_END) break;
-      DWORD n = chunkSize - z.avail_out, done = 0;
-      if (n == 0) break;
-      if (!WriteFile(file, output.data(), n, &done, nullptr) || done != n) ok = false;
-      *written += n;
+      if (z.avail_out == chunkSize) break;
+      if (!writeOut()) ok = false;
     }
-    inflateEnd(&z);
-    CloseHandle(file);
     if (!ok || status != Z_STREAM_END) die("limit: cannot inflate " + job.name);
   }
   return now() - start;
@@ -337,12 +388,11 @@ double runProcess(const std::string& commandLine) {
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
     die("cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")");
   }
-  WaitForSingleObject(pi.hProcess, INFINITE);
+  Handle thread(pi.hThread), process(pi.hProcess);
+  WaitForSingleObject(process.get(), INFINITE);
   const double seconds = now() - start;
   DWORD code = 1;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  GetExitCodeProcess(process.get(), &code);
   if (code != 0) die(commandLine + " exited with " + std::to_string(code));
   return seconds;
 }
@@ -413,13 +463,10 @@ int peakMode(const Args& a, HMODULE payload) {
   if (!makeFolder(a.out)) die("cannot create " + a.out);
   const double before = static_cast<double>(pagefileBytes()) / kMiB;
   Sampler sampler;
-  HANDLE thread = CreateThread(nullptr, 0, &Sampler::run, &sampler, 0, nullptr);
+  Handle thread(CreateThread(nullptr, 0, &Sampler::run, &sampler, 0, nullptr));
   WorkerRun run = runWorker(payload, a.out, false, false, true);
   sampler.stop.store(true);
-  if (thread) {
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-  }
+  if (thread.valid()) WaitForSingleObject(thread.get(), INFINITE);
   const double peak = static_cast<double>(std::max<uint64_t>(sampler.peak.load(), pagefileBytes())) / kMiB;
   PROCESS_MEMORY_COUNTERS c = {};
   c.cb = sizeof(c);
@@ -509,32 +556,29 @@ int main(int argc, char** argv) {
   {
     std::string cmd = "\"" + a.self + "\" --peak --payload \"" + a.payload + "\" --out \"" + a.out + "\\peak\"";
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (CreatePipe(&readEnd, &writeEnd, &sa, 0)) {
-      SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE readRaw = nullptr, writeRaw = nullptr;
+    if (CreatePipe(&readRaw, &writeRaw, &sa, 0)) {
+      Handle readEnd(readRaw), writeEnd(writeRaw);
+      SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
       STARTUPINFOA si = {};
       si.cb = sizeof(si);
       si.dwFlags = STARTF_USESTDHANDLES;
-      si.hStdOutput = writeEnd;
+      si.hStdOutput = writeEnd.get();
       si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
       PROCESS_INFORMATION pi = {};
       std::vector<char> line(cmd.begin(), cmd.end());
       line.push_back('\0');
       if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        CloseHandle(writeEnd);
-        writeEnd = nullptr;
+        Handle thread(pi.hThread), process(pi.hProcess);
+        writeEnd.reset();  // the child holds the only write end now: end of file when it exits
         std::string text;
         char buffer[256];
         DWORD n = 0;
-        while (ReadFile(readEnd, buffer, sizeof(buffer), &n, nullptr) && n > 0) text.append(buffer, n);
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        while (ReadFile(readEnd.get(), buffer, sizeof(buffer), &n, nullptr) && n > 0) text.append(buffer, n);
+        WaitForSingleObject(process.get(), INFINITE);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         peakLine = text;
       }
-      if (writeEnd) CloseHandle(writeEnd);
-      CloseHandle(readEnd);
     }
   }
   double peakMiB = 0;
