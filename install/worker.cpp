@@ -217,7 +217,9 @@ void fillWorkerParams(const InstallOptions& options, HINSTANCE instance, HWND pr
   p.fs2004Dir = p.installFs2004 ? options.fs2004Dir : std::string();
   p.fsxDir = p.installFsx ? options.fsxDir : std::string();
   p.installProduct = productHere;
-  p.productDir = options.productDir;
+  // The product folder page always ends it with a backslash; a record filled
+  // elsewhere must not put "tlmod10.dll" beside the folder instead of in it.
+  p.productDir = options.productDir.empty() ? std::string() : withBackslash(options.productDir);
 }
 
 DWORD WINAPI installWorker(LPVOID argument) {
@@ -228,7 +230,9 @@ DWORD WINAPI installWorker(LPVOID argument) {
   ProgressCB progress(window);
   Porter::FileExtractor* extractor = getFileExtractor();
   int result;
-  if (!extractor->init(params.instance, &progress)) {
+  // No extractor at all (it could not be allocated) is an extractor that
+  // cannot be initialised.
+  if (extractor == nullptr || !extractor->init(params.instance, &progress)) {
     result = kResultInitFailed;
   } else if (params.productDir.empty()) {
     // Every setup type writes into the product folder; without one the files
@@ -243,6 +247,6 @@ DWORD WINAPI installWorker(LPVOID argument) {
 
   // The last use of params and of the uninstall record is behind us.
   PostMessageA(window, WM_INSTALL_DONE, static_cast<WPARAM>(result), 0);
-  extractor->close();
+  if (extractor != nullptr) extractor->close();
   return 0;
 }

@@ -281,6 +281,36 @@ double runExtractorAlone(HMODULE payload, const std::string& out) {
   return now() - start;
 }
 
+// The progress channel alone: as many messages as (a) posts, from a thread
+// that does nothing else, to the same kind of receiver.
+struct ChannelArgs {
+  HWND window;
+  size_t count;
+};
+
+DWORD WINAPI postOnly(LPVOID argument) {
+  const ChannelArgs& c = *static_cast<const ChannelArgs*>(argument);
+  ProgressCB progress(c.window);
+  for (size_t i = 0; i < c.count; ++i) progress.fileProgress(0, 0, static_cast<uint32_t>(i), 0);
+  PostMessageA(c.window, WM_INSTALL_DONE, 0, 0);
+  return 0;
+}
+
+double runChannelAlone(size_t count) {
+  tltest::MessageSink sink;
+  ChannelArgs args{sink.window(), count};
+  const double start = now();
+  Handle thread(CreateThread(nullptr, 0, postOnly, &args, 0, nullptr));
+  if (!thread.valid()) die("channel: no thread");
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    DispatchMessageA(&msg);
+    if (msg.message == WM_INSTALL_DONE) break;
+  }
+  WaitForSingleObject(thread.get(), INFINITE);
+  return now() - start;
+}
+
 // ---- (b) the limit -----------------------------------------------------------------------
 
 struct Job {
@@ -502,7 +532,7 @@ int main(int argc, char** argv) {
   if (!makeFolder(a.out)) die("cannot create " + a.out);
   const std::vector<Job> jobs = jobsOfWorkerRun(index, outB);
 
-  std::vector<double> ta, tb, tc, tEmpty, tx, tp;
+  std::vector<double> ta, tb, tc, tEmpty, tx, tp, tm;
   uint64_t bytesA = 0, bytesB = 0;
   WorkerRun last;
   for (int round = 0; round < a.rounds; ++round) {
@@ -536,6 +566,9 @@ int main(int argc, char** argv) {
       prepare(outB);
       uint64_t ignored = 0;
       tp.push_back(runLimit(payload, index, chunkSize, jobs, &ignored, true));
+      size_t posted = 0;
+      for (const auto& kv : last.counts) posted += kv.second;
+      tm.push_back(runChannelAlone(posted));
     }
     std::printf("round %d: worker %.3f s, limit %.3f s, nsis %.3f s\n", round + 1, ta.back(), tb.back(), tc.back());
     std::fflush(stdout);
@@ -609,6 +642,8 @@ int main(int argc, char** argv) {
     std::printf("                  progress channel, (a) - extractor alone: %.3f s for %zu posted messages "
                 "(%.0f us each, post and receive)\n",
                 ma - mx, messages, messages ? (ma - mx) * 1e6 / static_cast<double>(messages) : 0.0);
+    std::printf("                  the channel alone, %zu posts from an idle thread: median %.3f s (%.0f us each)\n",
+                messages, median(tm), messages ? median(tm) * 1e6 / static_cast<double>(messages) : 0.0);
     std::printf("                  limit plus the old probe before every file: median %.3f s (%.2f x limit)\n", mp,
                 mb > 0 ? mp / mb : 0.0);
   }

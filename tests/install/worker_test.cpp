@@ -528,6 +528,26 @@ TEST_F(WorkerTest, RefusedUninstallEventFailsItsRow) {
   record_.refuseTag.clear();
 }
 
+TEST_F(WorkerTest, EmptyProductFolderWritesNothingAndFails) {
+  Payload payload;
+  ASSERT_TRUE(payload.build()) << payload.error();
+  WorkerParams p = params(ProductOnly, false, false, false, payload.module());
+  p.productDir.clear();
+
+  tltest::ScopedTempDir cwd;
+  char previous[MAX_PATH] = {};
+  ASSERT_NE(GetCurrentDirectoryA(MAX_PATH, previous), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryA(cwd.path().c_str()));
+  const int result = run(&p);
+  const std::vector<std::string> strays = tltest::listFiles(cwd.path());
+  SetCurrentDirectoryA(previous);
+
+  EXPECT_EQ(result, 2) << "folder not created:\n" << describe(sink_.messages());
+  EXPECT_EQ(sink_.messages().size(), 1u) << describe(sink_.messages());
+  EXPECT_TRUE(strays.empty()) << strays.front();
+  EXPECT_TRUE(record_.events.empty()) << describe(record_.events);
+}
+
 // ---- the modules' own rules ------------------------------------------------------
 
 TEST_F(WorkerTest, OnlyFsuipcKeepsANewerInstalledCopy) {
@@ -643,10 +663,11 @@ TEST(FillWorkerParams, DerivesTheRunFromTheChoices) {
       {SameComputer, true, true, true, "", "C:\\FS9", "", true, false, true, false},
       {SimulatorOnly, false, false, true, "C:\\FS8", "C:\\FS9", "", false, false, false, false},
   };
+  const char* const productDirs[] = {"C:\\Program Files\\TowerLink\\", "D:\\TL"};
   for (const Case& c : cases) {
     InstallOptions o;
     o.setupType = c.type;
-    o.productDir = "C:\\Program Files\\TowerLink\\";
+    o.productDir = productDirs[&c - cases < 2 ? 0 : 1];
     o.fs2002Dir = c.dir2002;
     o.fs2004Dir = c.dir2004;
     o.fsxDir = c.dirX;
@@ -663,7 +684,7 @@ TEST(FillWorkerParams, DerivesTheRunFromTheChoices) {
 
     std::ostringstream input;
     input << setupTypeName(c.type) << " use=" << c.use2002 << c.use2004 << c.useX << " dirs=\"" << c.dir2002
-          << "\",\"" << c.dir2004 << "\",\"" << c.dirX << "\"";
+          << "\",\"" << c.dir2004 << "\",\"" << c.dirX << "\" product=\"" << o.productDir << "\"";
     SCOPED_TRACE(input.str());
     EXPECT_EQ(p.instance, instance);
     EXPECT_EQ(p.progressWindow, window);
@@ -675,7 +696,8 @@ TEST(FillWorkerParams, DerivesTheRunFromTheChoices) {
     EXPECT_EQ(p.fs2002Dir, c.i2002 ? c.dir2002 : "");
     EXPECT_EQ(p.fs2004Dir, c.i2004 ? c.dir2004 : "");
     EXPECT_EQ(p.fsxDir, c.iX ? c.dirX : "");
-    EXPECT_EQ(p.productDir, o.productDir);
+    EXPECT_EQ(p.productDir, o.productDir.back() == '\\' ? o.productDir : o.productDir + "\\")
+        << "the product folder always ends with a backslash";
   }
 }
 
