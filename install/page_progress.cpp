@@ -26,6 +26,33 @@ constexpr char kFsxProgramFile[] = "towerlink_fsx.exe";
 constexpr char kIconLibraryFile[] = "tlimage.dll";
 constexpr LPARAM kBarRange = 0x03E80000;  // low word 0, high word 1000
 
+// Changes a control without painting it there and then: the paint comes with
+// the next WM_PAINT, when the queue is empty. (Wine's static and progress
+// controls repaint inside WM_SETTEXT and PBM_SETPOS; at thousands of messages
+// a run, those paints would cost more than the installation's own work.)
+class DeferredPaint {
+ public:
+  explicit DeferredPaint(HWND control) : control_(control) {
+    if (control_ != nullptr) SendMessageA(control_, WM_SETREDRAW, FALSE, 0);
+  }
+  ~DeferredPaint() {
+    if (control_ == nullptr) return;
+    SendMessageA(control_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(control_, nullptr, TRUE);
+  }
+  DeferredPaint(const DeferredPaint&) = delete;
+  DeferredPaint& operator=(const DeferredPaint&) = delete;
+
+ private:
+  HWND control_;
+};
+
+void setText(HWND page, int id, const char* text) {
+  HWND control = GetDlgItem(page, id);
+  DeferredPaint paint(control);
+  SetWindowTextA(control, text);
+}
+
 bool runsProduct(int32_t type) { return type == SameComputer || type == ProductOnly; }
 bool runsSimulator(int32_t type) { return type == SameComputer || type == SimulatorOnly; }
 
@@ -101,8 +128,20 @@ void PageProgress::updateProgress(HWND page) {
   const uint64_t written = static_cast<uint64_t>(static_cast<uint32_t>(doneBytes)) + static_cast<uint32_t>(fileBytes);
   const ProgressDisplay display =
       progressDisplay(static_cast<int64_t>(written), static_cast<int64_t>(static_cast<uint32_t>(totalBytes)));
-  SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(display.barPosition), 0);
-  SetDlgItemTextA(page, IDC_PROGRESS_PERCENT, display.label.c_str());
+  // Every message is handled and the controls always show the latest count;
+  // a control is only written when what it shows changes (the bar has 1001
+  // positions and the label 101 texts, but a run posts thousands of
+  // messages, and each write repaints at once).
+  if (display.barPosition != shownBar) {
+    HWND bar = GetDlgItem(page, IDC_PROGRESS_BAR);
+    DeferredPaint paint(bar);
+    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(display.barPosition), 0);
+    shownBar = display.barPosition;
+  }
+  if (display.label != shownLabel) {
+    setText(page, IDC_PROGRESS_PERCENT, display.label.c_str());
+    shownLabel = display.label;
+  }
 }
 
 bool PageProgress::commitUninstallRecord() {
@@ -143,11 +182,11 @@ INT_PTR PageProgress::onMessage(Porter::WizardUI* wizard, HWND page, UINT messag
       totalBytes = static_cast<int32_t>(static_cast<uint32_t>(wParam));
       return 1;
     case WM_INSTALL_FILE:
-      SetDlgItemTextA(page, IDC_PROGRESS_STATUS, fileTextOf(lParam));
+      setText(page, IDC_PROGRESS_STATUS, fileTextOf(lParam));
       releaseFileText(lParam);
       return 1;
     case WM_INSTALL_FILE_DONE:
-      SetDlgItemTextA(page, IDC_PROGRESS_STATUS, "");
+      setText(page, IDC_PROGRESS_STATUS, "");
       doneBytes = static_cast<int32_t>(static_cast<uint32_t>(doneBytes) + static_cast<uint32_t>(fileBytes));
       fileBytes = 0;
       updateProgress(page);

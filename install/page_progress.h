@@ -59,4 +59,9 @@ class PageProgress : public TL3Page {
   int32_t totalBytes = 0;
   int32_t doneBytes = 0;
   int32_t fileBytes = 0;
+
+  // What the bar and the label show now (the label starts with its template
+  // text, so the first update always writes it).
+  int shownBar = 0;
+  std::string shownLabel;
 };

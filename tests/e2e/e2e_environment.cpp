@@ -79,18 +79,18 @@ void collectFiles(const std::string& root, const std::string& relative, std::vec
   FindClose(find);
 }
 
+BOOL CALLBACK collectReadmeWindow(HWND window, LPARAM lParam) {
+  char caption[256] = {};
+  GetWindowTextA(window, caption, sizeof(caption));
+  if (lower(caption).find("readme.txt") != std::string::npos) {
+    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
+  }
+  return TRUE;
+}
+
 void closeReadmeWindows() {
   std::vector<HWND> windows;
-  EnumWindows(
-      [](HWND window, LPARAM lParam) -> BOOL {
-        char caption[256] = {};
-        GetWindowTextA(window, caption, sizeof(caption));
-        if (lower(caption).find("readme.txt") != std::string::npos) {
-          reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&windows));
+  EnumWindows(collectReadmeWindow, reinterpret_cast<LPARAM>(&windows));
   for (HWND window : windows) PostMessageA(window, WM_CLOSE, 0, 0);
   for (HWND window : windows) ui::waitFor([&] { return !IsWindow(window); }, 5000);
 }

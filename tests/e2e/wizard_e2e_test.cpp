@@ -346,6 +346,15 @@ void report(const Choice& choice) {
   std::fflush(stdout);
 }
 
+BOOL CALLBACK findVisibleReadme(HWND window, LPARAM lParam) {
+  char caption[256] = {};
+  GetWindowTextA(window, caption, sizeof(caption));
+  std::string text = caption;
+  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+  if (IsWindowVisible(window) && text.find("readme.txt") != std::string::npos) *reinterpret_cast<bool*>(lParam) = true;
+  return TRUE;
+}
+
 // ---- scenarios -------------------------------------------------------------------------
 
 // Flight Simulator 2004 and X on this computer: the version page asks, both
@@ -450,18 +459,7 @@ TEST_F(WizardEndToEnd, ProductOnlyRunsSimConnectInstaller) {
   EXPECT_TRUE(ui::waitFor(
       [] {
         bool found = false;
-        EnumWindows(
-            [](HWND window, LPARAM lParam) -> BOOL {
-              char caption[256] = {};
-              GetWindowTextA(window, caption, sizeof(caption));
-              std::string text = caption;
-              std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-              if (IsWindowVisible(window) && text.find("readme.txt") != std::string::npos) {
-                *reinterpret_cast<bool*>(lParam) = true;
-              }
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&found));
+        EnumWindows(findVisibleReadme, reinterpret_cast<LPARAM>(&found));
         return found;
       },
       30000))

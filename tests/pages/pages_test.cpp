@@ -258,25 +258,25 @@ TEST_F(PagesTest, FolderPageProposesProgramFilesWithoutAnEarlierInstallation) {
   EXPECT_EQ(options_.productDir, std::string(programFiles) + "\\TowerLink\\");
 }
 
+// A visible dialog of the wizard's thread that is not the frame: the browser.
+BOOL CALLBACK findBrowser(HWND window, LPARAM lParam) {
+  char className[32] = {};
+  GetClassNameA(window, className, sizeof(className));
+  if (IsWindowVisible(window) && std::string(className) == "#32770" && GetDlgItem(window, IDC_NEXT) == nullptr) {
+    *reinterpret_cast<HWND*>(lParam) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // Drives the shell's folder browser: selects folder (or cancels when empty)
 // and presses its button.
 void answerBrowser(const std::string& folder) {
   HWND browser = nullptr;
   ui::waitFor(
       [&] {
-        EnumThreadWindows(
-            GetWindowThreadProcessId(FindWindowA(nullptr, "TowerLink Installer"), nullptr),
-            [](HWND window, LPARAM lParam) -> BOOL {
-              char className[32] = {};
-              GetClassNameA(window, className, sizeof(className));
-              if (IsWindowVisible(window) && std::string(className) == "#32770" &&
-                  GetDlgItem(window, IDC_NEXT) == nullptr) {
-                *reinterpret_cast<HWND*>(lParam) = window;
-                return FALSE;
-              }
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&browser));
+        EnumThreadWindows(GetWindowThreadProcessId(FindWindowA(nullptr, "TowerLink Installer"), nullptr),
+                          findBrowser, reinterpret_cast<LPARAM>(&browser));
         return browser != nullptr;
       },
       10000);

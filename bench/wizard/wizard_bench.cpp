@@ -1,0 +1,201 @@
+// The wizard against the worker alone: the full-size payload installed (a)
+// through the real setup.exe, driven from outside from the moment Next is
+// pressed on the last page before the progress page until the finished page
+// appears, and (b) by installWorker on the same payload resources with the
+// same options and folders, its messages drained by a bare window. Both in
+// this Wine session, interleaved, the prefix cleaned after every run.
+// Prints every run, the medians and `ratio wizard/worker: X.XX`.
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_environment.h"
+#include "e2e/ui_automation.h"
+#include "e2e/wizard_session.h"
+#include "install/install_options.h"
+#include "install/progress_channel.h"
+#include "install/worker.h"
+#include "resources/resource_ids.h"
+#include "system/uninstaller_setup.h"
+#include "wizard/strings.h"
+
+namespace {
+
+constexpr int kRounds = 3;
+constexpr DWORD kRunTimeoutMs = 600000;
+
+double now() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / frequency;
+}
+
+std::string windowsPath(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path[0] == '\\' ? "Z:" + path : path;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// (a) Seconds from Next on the product folder page to the finished page; < 0
+// when the wizard did not get there.
+double wizardRun(const std::string& setup) {
+  e2e::PrefixGuard prefix;
+  std::string why;
+  if (!prefix.clean(&why)) {
+    std::fprintf(stderr, "the prefix is not clean: %s\n", why.c_str());
+    return -1;
+  }
+  e2e::makeFolders(e2e::scratchRoot());
+  prefix.installSimulator(e2e::Fs2004);
+  prefix.installSimulator(e2e::Fsx);
+  prefix.prepareFsxAddonFolder(nullptr);
+
+  e2e::WizardSession wizard;
+  if (!wizard.start(setup, std::string()) || !wizard.waitForPage(e2e::Welcome)) return -1;
+  wizard.press(IDC_NEXT);
+  if (!wizard.waitForPage(e2e::License)) return -1;
+  ui::click(wizard.page(), IDC_LICENSE_ACCEPT);
+  ui::waitFor([&] { return wizard.frameButtonEnabled(IDC_NEXT); }, 5000);
+  wizard.press(IDC_NEXT);
+  if (!wizard.waitForPage(e2e::Type)) return -1;
+  wizard.press(IDC_NEXT);
+  if (!wizard.waitForPage(e2e::TLDir)) return -1;
+  wizard.press(IDC_NEXT);
+  if (!wizard.waitForPage(e2e::FSDir)) return -1;
+
+  const double start = now();
+  wizard.press(IDC_NEXT);
+  DWORD began = GetTickCount();
+  double progressShown = -1;
+  // Polling another process's windows costs the Wine server a few requests
+  // each time; every 20 ms keeps that out of the figure.
+  for (int page; (page = wizard.currentPage()) != e2e::Finished;) {
+    if (!wizard.running() || GetTickCount() - began > kRunTimeoutMs) return -1;
+    if (page == e2e::Progress && progressShown < 0) progressShown = now() - start;
+    Sleep(20);
+  }
+  const double seconds = now() - start;
+  std::printf("  (progress page after %.3f s)\n", progressShown);
+  wizard.press(IDC_FINISH);
+  wizard.waitForExit(15000);
+  return seconds;
+}
+
+// The receiver of the worker's messages: releases the file texts and notes
+// the end; nothing is drawn.
+struct Receiver {
+  bool done = false;
+  WPARAM result = 0;
+  unsigned messages = 0;
+};
+
+LRESULT CALLBACK receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* receiver = reinterpret_cast<Receiver*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (receiver != nullptr) {
+    if (message >= WM_INSTALL_TOTAL && message <= WM_INSTALL_DONE) ++receiver->messages;
+    if (message == WM_INSTALL_FILE) releaseFileText(lParam);
+    if (message == WM_INSTALL_DONE) {
+      receiver->done = true;
+      receiver->result = wParam;
+    }
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// (b) Seconds from the worker's start to its end message; < 0 on failure.
+double workerRun(HMODULE payload) {
+  e2e::PrefixGuard prefix;
+  std::string why;
+  if (!prefix.clean(&why)) {
+    std::fprintf(stderr, "the prefix is not clean: %s\n", why.c_str());
+    return -1;
+  }
+  e2e::makeFolders(e2e::scratchRoot());
+  InstallOptions options;
+  options.setupType = SameComputer;
+  options.productDir = e2e::programFilesFolder() + "TowerLink\\";
+  options.fs2004Dir = prefix.installSimulator(e2e::Fs2004).folder;
+  options.fsxDir = prefix.installSimulator(e2e::Fsx).folder;
+  options.useFs2004 = true;
+  options.useFsx = true;
+
+  Receiver receiver;
+  HWND window = CreateWindowExA(0, "TLWorkerBenchReceiver", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+  if (window == nullptr) return -1;
+  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&receiver));
+  Porter::UninstallerSetup* record = createUninstallerSetup("TowerLink", "", "", "");
+  WorkerParams params;
+  fillWorkerParams(options, payload, window, record, &params);
+
+  const double start = now();
+  HANDLE thread = CreateThread(nullptr, 0, installWorker, &params, 0, nullptr);
+  if (thread == nullptr) return -1;
+  MSG message;
+  while (!receiver.done && GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  const double seconds = now() - start;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  DestroyWindow(window);
+  const double commitStart = now();
+  record->commit();
+  std::printf("  (commit %.3f s)\n", now() - commitStart);
+  static bool told = false;
+  if (!told) std::printf("  (the run posts %u messages to the page)\n", receiver.messages);
+  told = true;
+  return receiver.result == 0 ? seconds : -1;
+}
+
+}  // namespace
+
+int main() {
+  const std::string setup = windowsPath(TL_BENCH_SETUP);
+  HMODULE payload = LoadLibraryExA(setup.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (payload == nullptr) {
+    std::fprintf(stderr, "cannot load %s\n", setup.c_str());
+    return 1;
+  }
+  g_instance = payload;  // the worker's texts come from the installer's string table
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = receive;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "TLWorkerBenchReceiver";
+  RegisterClassA(&windowClass);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  std::printf("Full-size payload through the wizard (a) and by the worker alone (b), SameComputer with\n"
+              "Flight Simulator 2004 and X, %d interleaved rounds, seconds:\n", kRounds);
+  std::vector<double> wizard, worker;
+  for (int round = 0; round < kRounds; ++round) {
+    const double a = wizardRun(setup);
+    const double b = workerRun(payload);
+    std::printf("  round %d: wizard %.3f  worker %.3f\n", round + 1, a, b);
+    std::fflush(stdout);
+    if (a < 0 || b < 0) {
+      std::fprintf(stderr, "a run failed\n");
+      return 1;
+    }
+    wizard.push_back(a);
+    worker.push_back(b);
+  }
+  const double a = median(wizard), b = median(worker);
+  std::printf("median: wizard %.3f s, worker %.3f s\n", a, b);
+  std::printf("ratio wizard/worker: %.2f\n", a / b);
+  CoUninitialize();
+  return 0;
+}
