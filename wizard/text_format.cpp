@@ -71,8 +71,10 @@ void decimalDigits(double value, int digits, std::string* out, int* dec) {
   int integerDigits = static_cast<int>(integer.size());
   size_t firstNonZero = all.find_first_not_of('0');
   if (firstNonZero == std::string::npos) {
-    out->clear();
-    *dec = -digits;  // everything rounded to zero
+    // Rounded to zero: digits zeros after the point, as fcvt gives for 0, so
+    // trimming leaves one of them like any other value's ("0.0", not "0.00").
+    out->assign(static_cast<size_t>(digits), '0');
+    *dec = 0;
     return;
   }
   *out = all.substr(firstNonZero);
