@@ -94,7 +94,14 @@ uint64_t packVersion(const uint16_t parts[4]) {
 
 bool writeAll(HANDLE file, const uint8_t* data, uint32_t size) {
   DWORD written = 0;
-  return WriteFile(file, data, size, &written, nullptr) != FALSE && written == size;
+  if (!WriteFile(file, data, size, &written, nullptr)) return false;
+  // A short write reports success (Wine does so when the disk fills up in
+  // mid-block): name the cause, or the caller would capture a stale error.
+  if (written != size) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
