@@ -14,6 +14,7 @@
 #include "pages/page_type.h"
 #include "pages/page_welcome.h"
 #include "resources/resource_ids.h"
+#include "wizard/dll_search.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui.h"
 
@@ -43,13 +44,23 @@ int failStartup(Porter::WizardUI* wizard) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_instance = instance;
 
-  // DLL search-path hardening (SetDefaultDllDirectories) goes here, before
-  // anything can load a library.
+  // Before anything can load a library: from here on a library loaded by name
+  // comes from the system folder, never from the folder setup.exe was started
+  // in (see dll_search.h). Where the system offers neither means, the run goes
+  // on as before; there is nothing the user could do about it.
+  hardenDllSearch();
 
+  // comctl32 is not a Known DLL, so it is not imported (the loader would look
+  // for it beside setup.exe first) but loaded by full path; it stays loaded
+  // until every window of its progress bar class has gone with the loop.
+  SystemLibrary commonControls("comctl32.dll");
+  using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const auto initCommonControls = commonControls.function<InitCommonControlsExFn>("InitCommonControlsEx");
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof(controls);  // 8
   controls.dwICC = ICC_PROGRESS_CLASS;
-  InitCommonControlsEx(&controls);  // only the progress bar needs it; a failure shows as a page that cannot be made
+  // Only the progress bar needs it; a failure shows as a page that cannot be made.
+  if (initCommonControls != nullptr) initCommonControls(&controls);
 
   Porter::WizardUI* wizard = getWizardUI();
   if (!wizard->create(instance, IDD_FRAME, IDC_NEXT, IDC_BACK, IDC_CANCEL, IDC_FINISH, Porter::CenteredPosition,

@@ -19,6 +19,15 @@ the product tree it carries.
 The system DLLs allowed: the ones every Windows since XP has and the installer
 uses. The C runtime is msvcrt.dll (mingw-w64's default); the Universal CRT
 (api-ms-win-crt-*, ucrtbase) is refused, as it is missing from older Windows.
+
+No checked file may have delay-loaded imports: the delay-load helper loads by
+bare name whenever the first call happens, outside the installer's control.
+
+Programs given with --known-dlls-only (setup.exe of both trees) may import
+Known DLLs only. The loader resolves static imports before the entry routine
+can narrow the DLL search, and looks for any other DLL in the program's own
+folder first: a version.dll or comctl32.dll left in a downloads folder would
+run inside the installer. Known DLLs are always mapped from the system folder.
 """
 import argparse
 import os
@@ -30,6 +39,12 @@ import tempfile
 ALLOWED_IMPORTS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
     "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "version.dll", "msvcrt.dll",
+}
+
+# Known DLLs of Windows 7 and later that the installer may import.
+KNOWN_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
+    "oleaut32.dll", "comdlg32.dll", "msvcrt.dll",
 }
 
 failures = []
@@ -53,12 +68,17 @@ def check_setup_format(objdump, setup):
         fail("%s is not a GUI program (subsystem 2)" % setup)
 
 
-def check_imports(objdump, path):
+def check_imports(objdump, path, allowed=ALLOWED_IMPORTS, why="which Windows does not ship"):
     private = run([objdump, "-p", path])
     names = re.findall(r"DLL Name:\s*(\S+)", private)
-    bad = sorted({n for n in names if n.lower() not in ALLOWED_IMPORTS})
+    bad = sorted({n for n in names if n.lower() not in allowed})
     if bad:
-        fail("%s imports %s, which Windows does not ship" % (path, ", ".join(bad)))
+        fail("%s imports %s, %s" % (path, ", ".join(bad), why))
+    delay = re.search(r"Entry d ([0-9a-fA-F]+) ([0-9a-fA-F]+)\s+Delay Import Directory", private)
+    if delay is None:
+        fail("%s: no delay import directory entry in the objdump listing" % path)
+    elif int(delay.group(1), 16) != 0 or int(delay.group(2), 16) != 0:
+        fail("%s has delay-loaded imports" % path)
     return names
 
 
@@ -106,6 +126,7 @@ def main():
     parser.add_argument("--setup", required=True)
     parser.add_argument("--payload", required=True)
     parser.add_argument("--imports", nargs="*", default=[])
+    parser.add_argument("--known-dlls-only", nargs="*", default=[])
     args = parser.parse_args()
     for path in (args.setup, args.payload):
         if not os.path.exists(path):
@@ -119,6 +140,16 @@ def main():
         names = check_imports(args.imports_objdump, path)
         checked += 1
         print("%s imports %s" % (path, ", ".join(names) or "nothing"))
+    for path in [args.setup] + args.known_dlls_only:
+        if not os.path.exists(path):
+            fail("%s does not exist" % path)
+            continue
+        before = len(failures)
+        names = check_imports(args.imports_objdump, path, KNOWN_DLLS,
+                              "which are not Known DLLs: the loader would look for them beside the program first")
+        checked += 1
+        if len(failures) == before:
+            print("%s imports Known DLLs only: %s" % (path, ", ".join(names) or "nothing"))
     print("%d shipped files checked, %d problem(s)" % (checked, len(failures)))
     return 1 if failures else 0
 
