@@ -178,6 +178,9 @@ TEST_P(PackedLayout, ReadsBackAsTheInstallerReadsIt) {
   }
   ASSERT_GT(chunks, 0u);
   EXPECT_EQ(folderContents(out).size(), chunks + 3u);  // catalogue, payload.rc, properties.txt
+  struct stat outInfo {};
+  ASSERT_EQ(stat(out.c_str(), &outInfo), 0);
+  EXPECT_NE(outInfo.st_mode & S_IROTH, 0u) << "the payload folder is as readable as any other";
 
   // Streams: laid end to end from byte 0, by root in extraction order, then by name.
   struct Placed {

@@ -483,6 +483,11 @@ std::string makeSibling(const std::string& outdir, const char* tag, std::string*
     *error = outdir + ": cannot create a folder beside it: " + errnoText(errno);
     return "";
   }
+  // mkdtemp makes the folder private; the output should read like any other
+  // folder the user makes.
+  mode_t mask = umask(0);
+  umask(mask);
+  chmod(buffer.data(), 0777 & ~mask);
   return buffer.data();
 }
 
