@@ -1,0 +1,278 @@
+// Install, then uninstall through the record's own command: the real
+// setup.exe driven through its wizard, then the UninstallString it stored run
+// silently. A snapshot of everything an installation may touch is taken
+// before and after; what differs must be exactly what the record does not
+// carry on purpose (the shared fsuipc.dll, Flight Simulator X's add-on list,
+// the vendor keys above the product's own key, the SimConnect package).
+// Then faults at the wizard level, each with its message and nothing lost.
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "e2e/e2e_environment.h"
+#include "e2e/ui_automation.h"
+#include "e2e/wizard_session.h"
+#include "resources/resource_ids.h"
+#include "roundtrip/roundtrip_support.h"
+
+namespace roundtrip {
+namespace {
+
+using e2e::Fs2002;
+using e2e::Fs2004;
+using e2e::Fsx;
+
+constexpr char kErrorCaption[] = "TowerLink Installer Error";
+
+// A user's own add-on list: another product's entry that must survive.
+const char kForeignDllXml[] =
+    "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\r\n\r\n"
+    "<SimBase.Document Type=\"Launch\" version=\"1,0\">\r\n"
+    "  <Descr>Launch</Descr>\r\n"
+    "  <Filename>dll.xml</Filename>\r\n"
+    "  <Disabled>False</Disabled>\r\n"
+    "  <Launch.ManualLoad>False</Launch.ManualLoad>\r\n"
+    "  <Launch.Addon>\r\n"
+    "    <Name>Object Placement Tool</Name>\r\n"
+    "    <Disabled>False</Disabled>\r\n"
+    "    <Path>Modules\\ObjectFlow.dll</Path>\r\n"
+    "  </Launch.Addon>\r\n"
+    "</SimBase.Document>\r\n";
+
+struct RoundTripCase {
+  const char* name;
+  int radio;                          // setup type page choice
+  std::vector<e2e::Simulator> sims;   // installed in the prefix
+  const char* folderName;             // under the scratch root; null: the proposed default
+  bool userDllXml;                    // an add-on list exists before the run
+};
+
+std::ostream& operator<<(std::ostream& out, const RoundTripCase& c) { return out << c.name; }
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Leftovers the record does not carry on purpose, for one case.
+struct Allowance {
+  std::set<std::string> required;  // must be among the leftovers
+  std::vector<std::string> prefixes;  // may be among them
+};
+
+Allowance allowedLeftovers(const RoundTripCase& c, const std::vector<e2e::InstalledSimulator>& sims,
+                           const std::string& productDir, const MachineSnapshot& before) {
+  Allowance allowed;
+  const bool simulatorFiles = c.radio != IDC_TYPE_PRODUCT;
+  for (const e2e::InstalledSimulator& sim : sims) {
+    if (!simulatorFiles) continue;
+    if (sim.version != Fsx) {
+      allowed.required.insert("added " + lowerAscii(sim.folder) + "modules\\fsuipc.dll");
+    } else {
+      const std::string dllXml = lowerAscii(e2e::fsxAddonFolder()) + "dll.xml";
+      allowed.required.insert((c.userDllXml ? "changed " : "added ") + dllXml);
+    }
+  }
+  // The record deletes only the product's version key; the keys above it
+  // stay when the run created them.
+  const std::string vendor = "hklm\\" + lowerAscii(kVendorKey) + "\\";
+  if (before.entries().count(vendor) == 0) {
+    allowed.required.insert("added " + vendor);
+    allowed.required.insert("added " + vendor + "towerlink\\");
+  }
+  if (c.radio == IDC_TYPE_PRODUCT) allowed.prefixes.push_back("added " + vendor + "simconnectsample\\");
+  // Simulator only: the shared files and the X modules go to the product
+  // folder, but only the product files' step records the folder itself, so
+  // the emptied folder stays (its files must all be gone: each would show).
+  if (c.radio == IDC_TYPE_SIMULATOR && before.entries().count(lowerAscii(productDir)) == 0) {
+    allowed.required.insert("added " + lowerAscii(productDir));
+  }
+  return allowed;
+}
+
+class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::string why;
+    ASSERT_TRUE(prefix_.clean(&why)) << "the prefix is not clean: " << why;
+    e2e::makeFolders(e2e::scratchRoot());
+  }
+  void TearDown() override {
+    session_.kill();
+    removeSimConnectPackage();
+    CoUninitialize();
+  }
+
+  e2e::PrefixGuard prefix_;
+  TempFolderGuard temp_;
+  e2e::WizardSession session_;
+};
+
+TEST_P(RoundTrip, UninstallLeavesOnlyWhatTheRecordDoesNotCarry) {
+  const RoundTripCase& c = GetParam();
+  std::vector<e2e::InstalledSimulator> sims;
+  for (e2e::Simulator sim : c.sims) sims.push_back(prefix_.installSimulator(sim));
+  if (c.radio != IDC_TYPE_PRODUCT) {
+    const std::string xml = kForeignDllXml;
+    prefix_.prepareFsxAddonFolder(c.userDllXml ? &xml : nullptr);
+  }
+  std::string productDir = e2e::programFilesFolder() + "TowerLink\\";
+  if (c.folderName != nullptr) {
+    std::string name = c.folderName;
+    const size_t mark = name.find("%e");
+    if (mark != std::string::npos) {
+      const std::string e = ansiEAcute();
+      if (e.empty()) GTEST_SKIP() << "the ANSI code page has no e acute";
+      name.replace(mark, 2, e);
+    }
+    productDir = e2e::scratchRoot() + name + "\\";
+  }
+  // Taken before the stored folder is preset: the uninstaller rightly takes
+  // the product key away with the rest.
+  const MachineSnapshot before = takeSnapshot(productDir);
+  if (c.folderName != nullptr) prefix_.presetProductDir(productDir.substr(0, productDir.size() - 1));
+
+  std::string why;
+  ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
+  ASSERT_TRUE(chooseTypeAndStart(&session_, c.radio, &why)) << why;
+  if (c.radio == IDC_TYPE_PRODUCT) {
+    ASSERT_TRUE(waitForRunEnd(&session_, e2e::SimConnect, &why)) << why;
+    ASSERT_TRUE(passSimConnectPage(&session_, &why)) << why;
+  } else {
+    ASSERT_TRUE(waitForRunEnd(&session_, e2e::Finished, &why)) << why;
+  }
+  DWORD setupCode = 1;
+  ASSERT_TRUE(finish(&session_, &setupCode, &why)) << why;
+  EXPECT_EQ(setupCode, 0u);
+  std::string stored;
+  ASSERT_TRUE(e2e::readString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", &stored));
+  EXPECT_EQ(stored, productDir + "tluninstall.exe TowerLink");
+  EXPECT_TRUE(e2e::fileExists(productDir + "tluninstall.exe"));
+
+  DWORD uninstallCode = 99;
+  ASSERT_TRUE(runRecordedUninstall(kRunTimeoutMs, &uninstallCode, &why)) << why;
+  EXPECT_EQ(uninstallCode, 0u) << "the silent uninstaller's exit code";
+  // The relaunched copy removes the product folder after the first process
+  // has ended; give it a moment.
+  ui::waitFor([&] { return !e2e::folderExists(productDir); }, 10000);
+
+  const MachineSnapshot after = takeSnapshot(productDir);
+  const std::vector<std::string> leftovers = difference(before, after);
+  const Allowance allowed = allowedLeftovers(c, sims, productDir, before);
+  std::printf("[ leftover ] %s: %u entries\n", c.name, static_cast<unsigned>(leftovers.size()));
+  for (const std::string& line : leftovers) std::printf("[ leftover ]     %s\n", line.c_str());
+  std::fflush(stdout);
+  for (const std::string& line : leftovers) {
+    const bool expected =
+        allowed.required.count(line) != 0 ||
+        std::any_of(allowed.prefixes.begin(), allowed.prefixes.end(),
+                    [&](const std::string& prefix) { return startsWith(line, prefix); });
+    EXPECT_TRUE(expected) << "left behind by the round trip: " << line;
+  }
+  for (const std::string& line : allowed.required) {
+    EXPECT_TRUE(std::find(leftovers.begin(), leftovers.end(), line) != leftovers.end())
+        << "expected to stay, but did not: " << line;
+  }
+  EXPECT_TRUE(temp_.leaked().empty()) << "temporary file left: " << temp_.leaked().front();
+}
+
+const RoundTripCase kCases[] = {
+    {"SameComputerFs2004AndFsx", IDC_TYPE_SAME, {Fs2004, Fsx}, nullptr, false},
+    {"ProductOnly", IDC_TYPE_PRODUCT, {}, nullptr, false},
+    {"SimulatorOnlyFsx", IDC_TYPE_SIMULATOR, {Fsx}, nullptr, true},
+    {"FolderWithSpacesAmpersandAndAccent", IDC_TYPE_SAME, {Fs2002}, "Tower & Link caf%e", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(SetupTypes, RoundTrip, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<RoundTripCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// ---- faults at the wizard level ------------------------------------------------------
+
+class WizardFault : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::string why;
+    ASSERT_TRUE(prefix_.clean(&why)) << "the prefix is not clean: " << why;
+    e2e::makeFolders(e2e::scratchRoot());
+  }
+  void TearDown() override {
+    session_.kill();
+    CoUninitialize();
+  }
+
+  // Waits for the error box, checks its text, answers it and checks that
+  // the installer then ends (no hang) with exit code 0.
+  void expectErrorAndExit(const std::string& text) {
+    const ui::MessageBox box = ui::waitForMessageBox(session_.pid(), kErrorCaption, kRunTimeoutMs);
+    ASSERT_NE(box.window, nullptr) << "no error message";
+    EXPECT_EQ(box.text, text);
+    ASSERT_TRUE(ui::answer(box, IDOK));
+    DWORD code = 99;
+    ASSERT_TRUE(session_.waitForExit(15000, &code)) << "the installer did not close after its error";
+    EXPECT_EQ(code, 0u);
+  }
+
+  e2e::PrefixGuard prefix_;
+  TempFolderGuard temp_;
+  e2e::WizardSession session_;
+};
+
+// A read-only add-on list: message 182, the list byte for byte as it was and
+// still read-only, no temporary copy left in %TEMP%.
+TEST_F(WizardFault, ReadOnlyDllXmlShowsMessage182AndKeepsTheFile) {
+  prefix_.installSimulator(Fsx);
+  const std::string xml = kForeignDllXml;
+  prefix_.prepareFsxAddonFolder(&xml);
+  const std::string path = e2e::fsxAddonFolder() + "dll.xml";
+  // Declared after prefix_, so it is undone first and the guard can restore.
+  ReadOnlyFile readOnly(path);
+  ASSERT_TRUE(readOnly.applied());
+
+  std::string why;
+  ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
+  ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
+  expectErrorAndExit(e2e::setupString(IDS_ERR_FSX_CONFIG));
+
+  std::string now;
+  ASSERT_TRUE(e2e::readFile(path, &now));
+  EXPECT_TRUE(now == xml) << "dll.xml changed:\n" << now;
+  EXPECT_TRUE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY);
+  const std::vector<std::string> leaked = temp_.leaked();
+  EXPECT_TRUE(leaked.empty()) << "temporary file left: " << leaked.front();
+  EXPECT_FALSE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "a record of a run that never ran";
+}
+
+// A product folder that cannot be created (its parent is a file): the
+// worker's result 2 after message 121; the user's add-on list and modules
+// are untouched and no record is left.
+TEST_F(WizardFault, ProductFolderUnderAFileShowsMessage121With2) {
+  const e2e::InstalledSimulator fs9 = prefix_.installSimulator(Fs2004);
+  const std::string userFsuipc = "the user's own FSUIPC";
+  ASSERT_TRUE(e2e::writeFile(fs9.folder + "modules\\fsuipc.dll", userFsuipc));
+  const std::string blocker = e2e::scratchRoot() + "blocker";
+  ASSERT_TRUE(e2e::writeFile(blocker, "a file, not a folder"));
+  prefix_.presetProductDir(blocker + "\\TowerLink");
+
+  std::string why;
+  ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
+  ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
+  expectErrorAndExit(e2e::setupString(IDS_ERR_INSTALL) + "\n(2)");
+
+  std::string now;
+  ASSERT_TRUE(e2e::readFile(fs9.folder + "modules\\fsuipc.dll", &now));
+  EXPECT_EQ(now, userFsuipc);
+  ASSERT_TRUE(e2e::readFile(blocker, &now));
+  EXPECT_EQ(now, "a file, not a folder");
+  EXPECT_FALSE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "a record of a failed run";
+  const std::vector<std::string> leaked = temp_.leaked();
+  EXPECT_TRUE(leaked.empty()) << "temporary file left: " << leaked.front();
+}
+
+}  // namespace
+}  // namespace roundtrip
