@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <set>
 
 #include "e2e/e2e_environment.h"
@@ -272,6 +273,36 @@ TEST_F(WizardFault, ProductFolderUnderAFileShowsMessage121With2) {
   EXPECT_FALSE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "a record of a failed run";
   const std::vector<std::string> leaked = temp_.leaked();
   EXPECT_TRUE(leaked.empty()) << "temporary file left: " << leaked.front();
+}
+
+// A user's fsuipc.dll without a version (so older than the payload's) that
+// another program holds open without sharing: the run cannot replace it and
+// reports 3 after message 121; the user's file is intact and the guarded
+// copy's temporary file is not left in the modules folder.
+TEST_F(WizardFault, HeldOpenOlderFsuipcReportsItAndKeepsTheFile) {
+  const e2e::InstalledSimulator fs9 = prefix_.installSimulator(Fs2004);
+  const std::string modules = fs9.folder + "modules\\";
+  const std::string userFsuipc = "the user's own FSUIPC, no version resource";
+  ASSERT_TRUE(e2e::writeFile(modules + "fsuipc.dll", userFsuipc));
+  {
+    HANDLE held = CreateFileA((modules + "fsuipc.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    std::unique_ptr<void, decltype(&CloseHandle)> closer(held, &CloseHandle);
+
+    std::string why;
+    ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
+    ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
+    expectErrorAndExit(e2e::setupString(IDS_ERR_INSTALL) + "\n(3)");
+  }
+  std::string now;
+  ASSERT_TRUE(e2e::readFile(modules + "fsuipc.dll", &now));
+  EXPECT_EQ(now, userFsuipc);
+  // Only what the run wrote before fsuipc.dll may be new there; no tmp file.
+  for (const std::string& name : e2e::listFiles(modules)) {
+    EXPECT_FALSE(name.compare(0, 3, "tmp") == 0) << "temporary file left: " << modules << name;
+  }
+  EXPECT_FALSE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "a record of a failed run";
 }
 
 }  // namespace
