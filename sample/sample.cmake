@@ -108,7 +108,7 @@ add_dependencies(sample_tlimage sample_icons)
 tl_sample_put(tl/tl/tlimage.dll sample_tlimage)
 
 set(tl_company "Brightfold Labs")
-foreach(spec
+foreach(module_row
     "tl/fs/tlaicontrol10.dll|3,4,0,1|TowerLink AI traffic control module for FSX"
     "tl/fs/tlmod10.dll|3,4,0,1|TowerLink module for FSX"
     "tl/fs/tltrans10.dll|3,4,0,1|TowerLink transponder module for FSX"
@@ -117,7 +117,7 @@ foreach(spec
     "fs/modules/tlmpjoin9.dll|3,4,0,1|TowerLink multiplayer auto-join module for FS2004"
     "fs/modules/tltrans8.dll|3,4,0,1|TowerLink transponder module for FS2002"
     "fs/modules/tltrans9.dll|3,4,0,1|TowerLink transponder module for FS2004")
-  string(REPLACE "|" ";" parts "${spec}")
+  string(REPLACE "|" ";" parts "${module_row}")
   list(GET parts 0 dest)
   list(GET parts 1 version)
   list(GET parts 2 description)
