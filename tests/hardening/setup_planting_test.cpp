@@ -43,23 +43,32 @@ const char* const kPlantedNames[] = {
 
 struct ControlQuery {
   int id;
+  const char* text;  // null: any text
   HWND found;
 };
 
 BOOL CALLBACK matchControl(HWND window, LPARAM parameter) {
   ControlQuery* query = reinterpret_cast<ControlQuery*>(parameter);
   if (GetDlgCtrlID(window) == query->id && IsWindowVisible(window) && IsWindowEnabled(window)) {
-    query->found = window;
-    return FALSE;
+    char text[64] = "";
+    GetWindowTextA(window, text, sizeof text);
+    if (query->text == nullptr || lstrcmpA(text, query->text) == 0) {
+      query->found = window;
+      return FALSE;
+    }
   }
   return TRUE;
 }
 
 // A visible, enabled control of the frame or its current page, waited for.
-HWND waitForControl(HWND frame, int id, DWORD timeoutMs = 15000) {
+// Pages reuse ids (1006 is a radio button on the setup type page and the
+// Change... button on the folder page), so a click that must land on one page
+// names the control's text too: a page still showing while the wizard moves
+// on can then not take it.
+HWND waitForControl(HWND frame, int id, DWORD timeoutMs = 15000, const char* text = nullptr) {
   const DWORD start = GetTickCount();
   do {
-    ControlQuery query{id, nullptr};
+    ControlQuery query{id, text, nullptr};
     EnumChildWindows(frame, matchControl, reinterpret_cast<LPARAM>(&query));
     if (query.found != nullptr) return query.found;
     Sleep(50);
@@ -68,8 +77,8 @@ HWND waitForControl(HWND frame, int id, DWORD timeoutMs = 15000) {
 }
 
 // Posted, never sent: a click that opens a modal box would block the sender.
-::testing::AssertionResult click(HWND frame, int id) {
-  HWND control = waitForControl(frame, id);
+::testing::AssertionResult click(HWND frame, int id, const char* text = nullptr) {
+  HWND control = waitForControl(frame, id, 15000, text);
   if (control == nullptr) return ::testing::AssertionFailure() << "control " << id << " never became usable";
   PostMessageA(control, BM_CLICK, 0, 0);
   return ::testing::AssertionSuccess();
@@ -139,13 +148,13 @@ std::vector<std::string> markersIn(const ScopedTempDir& dir) {
   }
   // Shell components are loaded now, if ever. A fresh prefix starts its
   // desktop process for the first browser, which takes a while.
-  ::testing::AssertionResult clicked = click(frame, IDC_TLDIR_CHANGE);
+  ::testing::AssertionResult clicked = click(frame, IDC_TLDIR_CHANGE, "&Change...");
   if (!clicked) return clicked;
   HWND browser = waitForOtherDialog(setup, frame, 60000);
   if (browser == nullptr) return ::testing::AssertionFailure() << "the folder browser never opened";
   Sleep(500);  // let it fill its tree
   PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
-  if (waitForControl(frame, IDC_TLDIR_CHANGE) == nullptr) {
+  if (waitForControl(frame, IDC_TLDIR_CHANGE, 15000, "&Change...") == nullptr) {
     return ::testing::AssertionFailure() << "the folder browser did not close";
   }
   clicked = click(frame, IDC_CANCEL);
