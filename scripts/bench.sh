@@ -11,8 +11,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 rounds=${ROUNDS:-5}
 heavy=${HEAVY:-3}
 prefix="$win/wineprefix"
-arch=$(sed -n 's/^TL_WINEARCH:[A-Z]*=//p' "$win/CMakeCache.txt")
-[ -n "$arch" ] || arch=win32
+. "$here/headless.sh"
+arch=$(tl_tree_arch "$win")
 xfile="$win/xvfb-bench.pid"
 
 command -v makensis >/dev/null || { echo "bench: makensis missing (package nsis)" >&2; exit 1; }
@@ -22,15 +22,8 @@ echo "== installation benchmark: data (generated once, cached)"
 cmake --build "$win" --target bench_install -j 2 >/dev/null || { echo "bench: build failed" >&2; exit 1; }
 data="$win/bench/install"
 
-cleanup() {
-  ( . "$here/wine-env.sh" "$prefix" "$arch"; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1 ) || true
-  "$here/xvfb.sh" stop "$xfile"
-}
-trap cleanup EXIT INT TERM
-"$here/xvfb.sh" start "$xfile" || exit 1
-read -r display _ < "$xfile"
-export DISPLAY="$display"
-"$here/wine-prefix.sh" "$prefix" "$arch" || { echo "could not create the Wine prefix" >&2; exit 1; }
+trap 'tl_headless_stop "$prefix" "$arch" "$xfile"' EXIT INT TERM
+tl_headless_start "$prefix" "$arch" "$xfile" || exit 1
 
 # Every other benchmark folder has a target bench_<folder> and one program
 # that takes no arguments and prints its own figures.

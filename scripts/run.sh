@@ -14,8 +14,8 @@ build=$(cd "$1" && pwd) || exit 1
 win=$(cd "$2" && pwd) || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
 prefix="$win/wineprefix"
-arch=$(sed -n 's/^TL_WINEARCH:[A-Z]*=//p' "$win/CMakeCache.txt")
-[ -n "$arch" ] || arch=win32
+. "$here/headless.sh"
+arch=$(tl_tree_arch "$win")
 setup="$win/setup.exe"
 driver="$win/tests/e2e/wizard_e2e.exe"
 scenario="WizardEndToEnd.SameComputerWithFs2004AndFsx"
@@ -39,17 +39,10 @@ shots="$build/screens"
 watcher=""
 cleanup() {
   [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
-  ( . "$here/wine-env.sh" "$prefix" "$arch"; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1 ) || true
-  "$here/xvfb.sh" stop "$xfile"
-  rm -f "$prefix.display"
+  tl_headless_stop "$prefix" "$arch" "$xfile"
 }
 trap cleanup EXIT INT TERM
-
-"$here/xvfb.sh" start "$xfile" || exit 1
-read -r display _ < "$xfile"
-export DISPLAY="$display"
-echo "$display" > "$prefix.display"
-"$here/wine-prefix.sh" "$prefix" "$arch" || { echo "could not create the Wine prefix" >&2; exit 1; }
+tl_headless_start "$prefix" "$arch" "$xfile" || exit 1
 "$here/wine-session.sh" start "$prefix" "$arch"
 
 mkdir -p "$shots"

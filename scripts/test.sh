@@ -7,22 +7,12 @@ win=$(cd "$2" && pwd)
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 prefix="$win/wineprefix"
-arch=$(sed -n 's/^TL_WINEARCH:[A-Z]*=//p' "$win/CMakeCache.txt")
-[ -n "$arch" ] || arch=win32
+. "$here/headless.sh"
+arch=$(tl_tree_arch "$win")
 xfile="$win/xvfb.pid"
 
-cleanup() {
-  ( . "$here/wine-env.sh" "$prefix" "$arch"; wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1 ) || true
-  "$here/xvfb.sh" stop "$xfile"
-  rm -f "$prefix.display"
-}
-trap cleanup EXIT INT TERM
-
-"$here/xvfb.sh" start "$xfile" || exit 1
-read -r display _ < "$xfile"
-export DISPLAY="$display"
-echo "$display" > "$prefix.display"
-"$here/wine-prefix.sh" "$prefix" "$arch" || { echo "could not create the Wine prefix" >&2; exit 1; }
+trap 'tl_headless_stop "$prefix" "$arch" "$xfile"' EXIT INT TERM
+tl_headless_start "$prefix" "$arch" "$xfile" || exit 1
 
 status=0
 echo "== host tests"
