@@ -115,6 +115,9 @@ class WizardEndToEnd : public ::testing::Test {
 
   void finish(bool readme) {
     ASSERT_TRUE(session_.waitForPage(Finished));
+    // The page window shows before the same switch swaps Next for Finish;
+    // from outside the process the two steps can be seen apart.
+    ui::waitFor([&] { return session_.frameButtonVisible(IDC_FINISH); }, 5000);
     screenshot("08-finished");
     EXPECT_FALSE(session_.frameButtonEnabled(IDC_CANCEL));
     EXPECT_FALSE(session_.frameButtonEnabled(IDC_BACK));
