@@ -26,31 +26,15 @@ constexpr char kFsxProgramFile[] = "towerlink_fsx.exe";
 constexpr char kIconLibraryFile[] = "tlimage.dll";
 constexpr LPARAM kBarRange = 0x03E80000;  // low word 0, high word 1000
 
-// Changes a control without painting it there and then: the paint comes with
-// the next WM_PAINT, when the queue is empty. (Wine's static and progress
-// controls repaint inside WM_SETTEXT and PBM_SETPOS; at thousands of messages
-// a run, those paints would cost more than the installation's own work.)
-class DeferredPaint {
- public:
-  explicit DeferredPaint(HWND control) : control_(control) {
-    if (control_ != nullptr) SendMessageA(control_, WM_SETREDRAW, FALSE, 0);
-  }
-  ~DeferredPaint() {
-    if (control_ == nullptr) return;
-    SendMessageA(control_, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(control_, nullptr, TRUE);
-  }
-  DeferredPaint(const DeferredPaint&) = delete;
-  DeferredPaint& operator=(const DeferredPaint&) = delete;
+// While a run is under way, what changed is drawn once per frame, 25 frames
+// a second (see startFrames).
+constexpr UINT_PTR kFrameTimer = 1;
+constexpr UINT kFrameMs = 40;
 
- private:
-  HWND control_;
-};
-
-void setText(HWND page, int id, const char* text) {
-  HWND control = GetDlgItem(page, id);
-  DeferredPaint paint(control);
-  SetWindowTextA(control, text);
+// Switches a control's own drawing on or off; switched off, it still takes
+// every change.
+void setRedraw(HWND control, bool on) {
+  if (control != nullptr) SendMessageA(control, WM_SETREDRAW, on ? TRUE : FALSE, 0);
 }
 
 bool runsProduct(int32_t type) { return type == SameComputer || type == ProductOnly; }
@@ -65,6 +49,9 @@ PageProgress::~PageProgress() {
 }
 
 void PageProgress::onCreate(Porter::WizardUI* wizard, HWND page) {
+  bar = GetDlgItem(page, IDC_PROGRESS_BAR);
+  status = GetDlgItem(page, IDC_PROGRESS_STATUS);
+  percent = GetDlgItem(page, IDC_PROGRESS_PERCENT);
   SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, kBarRange);
   SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
   SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
@@ -121,27 +108,82 @@ int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
     return fail(wizard, page, loadResourceString(IDS_ERR_EXTRACT_INIT));
   }
   workerThread.reset(thread);
+  startFrames(page);
   return TL3Page::onEnter(wizard, page);
 }
 
-void PageProgress::updateProgress(HWND page) {
+void PageProgress::updateProgress(HWND /*page*/) {
   const uint64_t written = static_cast<uint64_t>(static_cast<uint32_t>(doneBytes)) + static_cast<uint32_t>(fileBytes);
   const ProgressDisplay display =
       progressDisplay(static_cast<int64_t>(written), static_cast<int64_t>(static_cast<uint32_t>(totalBytes)));
-  // Every message is handled and the controls always show the latest count;
-  // a control is only written when what it shows changes (the bar has 1001
-  // positions and the label 101 texts, but a run posts thousands of
-  // messages, and each write repaints at once).
+  // Every message reaches the bar and the label, and they always hold the
+  // latest count; a control is only written when what it holds changes (the
+  // bar has 1001 positions and the label 101 texts, but a run posts thousands
+  // of messages).
   if (display.barPosition != shownBar) {
-    HWND bar = GetDlgItem(page, IDC_PROGRESS_BAR);
-    DeferredPaint paint(bar);
     SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(display.barPosition), 0);
     shownBar = display.barPosition;
+    barChanged = true;
   }
   if (display.label != shownLabel) {
-    setText(page, IDC_PROGRESS_PERCENT, display.label.c_str());
+    SetWindowTextA(percent, display.label.c_str());
     shownLabel = display.label;
   }
+}
+
+void PageProgress::showStatus(const char* text) {
+  if (!framing) {
+    SetWindowTextA(status, text);
+    return;
+  }
+  // Written with the next frame: a file that begins and ends between two
+  // frames could not be seen anyway.
+  try {
+    statusText.assign(text);
+  } catch (const std::bad_alloc&) {
+    statusText.clear();  // the status line goes blank; the bar keeps counting
+  }
+  statusChanged = true;
+}
+
+// Drawing while the worker runs. A run changes the controls thousands of
+// times in a few seconds; under Wine the progress bar draws itself inside
+// every PBM_SETPOS (about a millisecond) and a static text at the next idle
+// moment, so drawn at that rate the page would cost as much time as the
+// installation itself. During the run the bar therefore takes its positions
+// with drawing switched off and the status line's text waits in the page;
+// a timer draws what changed once per display frame. The bar and the label
+// always hold the latest count, and the screen follows within a frame.
+void PageProgress::startFrames(HWND page) {
+  framing = SetTimer(page, kFrameTimer, kFrameMs, nullptr) != 0;
+  if (!framing) return;  // no timer: every control draws itself at once
+  setRedraw(bar, false);
+  barChanged = true;
+}
+
+void PageProgress::drawFrame() {
+  if (barChanged && bar != nullptr) {
+    setRedraw(bar, true);
+    RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    setRedraw(bar, false);
+  }
+  barChanged = false;
+  if (statusChanged) {
+    SetWindowTextA(status, statusText.c_str());
+    if (status != nullptr) UpdateWindow(status);
+  }
+  statusChanged = false;
+}
+
+void PageProgress::stopFrames(HWND page) {
+  if (!framing) return;
+  KillTimer(page, kFrameTimer);
+  framing = false;
+  if (statusChanged) SetWindowTextA(status, statusText.c_str());
+  statusChanged = false;
+  setRedraw(bar, true);
+  if (bar != nullptr) InvalidateRect(bar, nullptr, TRUE);
+  barChanged = false;
 }
 
 bool PageProgress::commitUninstallRecord() {
@@ -152,6 +194,9 @@ bool PageProgress::commitUninstallRecord() {
 }
 
 void PageProgress::endRun(Porter::WizardUI* wizard, HWND page, WPARAM result) {
+  // The controls show the run's last state from here on, also behind a
+  // message box.
+  stopFrames(page);
   // The worker posts the end message as its last use of the parameters and
   // the record; waiting for its thread to return makes that hand-over
   // independent of what it still does on its way out.
@@ -182,11 +227,11 @@ INT_PTR PageProgress::onMessage(Porter::WizardUI* wizard, HWND page, UINT messag
       totalBytes = static_cast<int32_t>(static_cast<uint32_t>(wParam));
       return 1;
     case WM_INSTALL_FILE:
-      setText(page, IDC_PROGRESS_STATUS, fileTextOf(lParam));
+      showStatus(fileTextOf(lParam));
       releaseFileText(lParam);
       return 1;
     case WM_INSTALL_FILE_DONE:
-      setText(page, IDC_PROGRESS_STATUS, "");
+      showStatus("");
       doneBytes = static_cast<int32_t>(static_cast<uint32_t>(doneBytes) + static_cast<uint32_t>(fileBytes));
       fileBytes = 0;
       updateProgress(page);
@@ -198,7 +243,17 @@ INT_PTR PageProgress::onMessage(Porter::WizardUI* wizard, HWND page, UINT messag
     case WM_INSTALL_DONE:
       if (workerThread) endRun(wizard, page, wParam);
       return 1;
+    case WM_TIMER:
+      if (wParam != kFrameTimer || !framing) break;
+      drawFrame();
+      return 1;
+    case WM_ERASEBKGND:
+      // The page paints over the undrawn bar (uncovered, say): the next frame
+      // draws it again even if its position has not changed.
+      if (framing) barChanged = true;
+      break;
     default:
-      return TL3Page::onMessage(wizard, page, message, wParam, lParam);
+      break;
   }
+  return TL3Page::onMessage(wizard, page, message, wParam, lParam);
 }

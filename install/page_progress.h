@@ -49,6 +49,12 @@ class PageProgress : public TL3Page {
   // Message box owned by the page (caption 122, OK only), then shutdown.
   int fail(Porter::WizardUI* wizard, HWND page, const std::string& text);
   void endRun(Porter::WizardUI* wizard, HWND page, WPARAM result);
+  void showStatus(const char* text);
+  // Drawing during the run: a timer on the page draws, once per display
+  // frame, what changed since the frame before.
+  void startFrames(HWND page);
+  void drawFrame();
+  void stopFrames(HWND page);
 
   // Fields in the order the page's state describes; set when the run starts.
   std::unique_ptr<WorkerParams> workerParams;       // owned; null after the end message
@@ -64,4 +70,15 @@ class PageProgress : public TL3Page {
   // text, so the first update always writes it).
   int shownBar = 0;
   std::string shownLabel;
+
+  // The three controls a run changes, found when the page is created.
+  HWND bar = nullptr;
+  HWND status = nullptr;
+  HWND percent = nullptr;
+  // Drawing by frames while the worker runs: whether the frame timer runs,
+  // the status line's text for the next frame, and what the next frame draws.
+  bool framing = false;
+  std::string statusText;
+  bool statusChanged = false;
+  bool barChanged = false;
 };

@@ -5,10 +5,12 @@
 // SimConnect package). Each scenario puts the prefix back as it found it.
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <tuple>
 
@@ -136,10 +138,11 @@ class WizardEndToEnd : public ::testing::Test {
     EXPECT_EQ(code, 0u);
   }
 
-  void expectErrorAndExit(const std::string& text) {
+  void expectErrorAndExit(const std::string& text, const std::function<void()>& whileShown = nullptr) {
     const ui::MessageBox box = ui::waitForMessageBox(session_.pid(), kErrorCaption, kInstallTimeoutMs);
     ASSERT_NE(box.window, nullptr) << "no error message";
     EXPECT_EQ(box.text, text);
+    if (whileShown) whileShown();
     screenshot("error");
     ASSERT_TRUE(ui::answer(box, IDOK));
     ASSERT_TRUE(session_.waitForExit(15000)) << "the installer did not close after its error";
@@ -564,7 +567,13 @@ TEST_F(WizardEndToEnd, WorkerFailureShowsItsCode) {
   chooseType(IDC_TYPE_SAME);
   ASSERT_TRUE(session_.waitForPage(TLDir));
   ASSERT_TRUE(session_.press(IDC_NEXT));
-  expectErrorAndExit(setupString(IDS_ERR_INSTALL) + "\n(10)");
+  expectErrorAndExit(setupString(IDS_ERR_INSTALL) + "\n(10)", [&] {
+    // Behind the message the page shows where the run stopped: the bar draws
+    // itself again once the run has ended.
+    HWND bar = GetDlgItem(session_.pageWindow(Progress), IDC_PROGRESS_BAR);
+    EXPECT_TRUE(IsWindowVisible(bar));
+    EXPECT_GT(SendMessageA(bar, PBM_GETPOS, 0, 0), 0);
+  });
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TowerLink"));
   EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3")) << "settings stay";
 }

@@ -96,6 +96,16 @@ HWND WizardSession::page() const {
   return nullptr;
 }
 
+HWND WizardSession::pageWindow(int index) const {
+  if (frame_ == nullptr || !IsWindow(frame_)) return nullptr;
+  Children children;
+  EnumChildWindows(frame_, collectPage, reinterpret_cast<LPARAM>(&children));
+  for (HWND window : children.pages) {
+    if (GetParent(window) == frame_ && identify(window) == index) return window;
+  }
+  return nullptr;
+}
+
 int WizardSession::currentPage() const {
   HWND window = page();
   return window != nullptr ? identify(window) : -1;

@@ -32,6 +32,9 @@ class WizardSession {
   // after the frame was destroyed).
   int currentPage() const;
   HWND page() const;  // the visible page window, or null
+  // The window of page `index`, shown or not (the wizard creates every page
+  // when it starts), or null.
+  HWND pageWindow(int index) const;
   bool waitForPage(int index, DWORD timeoutMs = 15000);
 
   // Posts BM_CLICK to a frame button (IDC_NEXT, IDC_BACK, IDC_CANCEL,
