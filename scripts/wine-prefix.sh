@@ -4,7 +4,14 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-env.sh" "$1" "$2"
-if [ -f "$WINEPREFIX/.tl-ready" ]; then exit 0; fi
+# Wine's shell starts its menu builder after every shortcut it saves and waits
+# for it, about 20 ms a shortcut. The override in wine-env.sh already keeps it
+# from writing into the host's menus; without its file the shell does not
+# start it at all (Windows has no such step). Done on every call, because a
+# Wine update of the prefix brings the file back.
+no_menu_builder() { rm -f "$WINEPREFIX"/drive_c/windows/system32/winemenubuilder.exe \
+  "$WINEPREFIX"/drive_c/windows/syswow64/winemenubuilder.exe; }
+if [ -f "$WINEPREFIX/.tl-ready" ]; then no_menu_builder; exit 0; fi
 rm -rf "$WINEPREFIX"
 mkdir -p "$(dirname "$WINEPREFIX")"
 "$TL_WINE" wineboot --init >/dev/null 2>&1 </dev/null
@@ -15,4 +22,5 @@ wineserver -w
 "$TL_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
 wineserver -w
 [ -d "$WINEPREFIX/drive_c/windows/system32" ] || { echo "wineboot did not create $WINEPREFIX" >&2; exit 1; }
+no_menu_builder
 touch "$WINEPREFIX/.tl-ready"
