@@ -70,7 +70,7 @@ def layout():
     add("tl/global/readme.txt", "txt", 14_000)
     add("tl/global/towerlink_eula.txt", "txt", 38_000)
     add("tl/global/towerlink.ico", "ico", 25_214)
-    add("tl/global/tluninstall.exe", "bin", 410_000)
+    add("tl/global/tluninstall.exe", "bin", 410_000)  # the build puts the real one here
 
     # tl/fs: the Flight Simulator X modules.
     for name, size in [("tlaicontrol10.dll", 380_000), ("tlmod10.dll", 520_000), ("tltrans10.dll", 290_000)]:

@@ -73,8 +73,8 @@ MachineSnapshot takeSnapshot(const std::string& productDir) {
   return snapshot;
 }
 
-bool startToTypePage(e2e::WizardSession* session, std::string* why) {
-  if (!session->start(e2e::setupExe(), std::string())) {
+bool startToTypePage(e2e::WizardSession* session, std::string* why, const std::string& setup) {
+  if (!session->start(setup.empty() ? e2e::setupExe() : setup, std::string())) {
     *why = "setup.exe did not show its wizard";
     return false;
   }

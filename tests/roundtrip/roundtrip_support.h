@@ -24,9 +24,10 @@ constexpr DWORD kRunTimeoutMs = 180000;
 // folder, the vendor key and the uninstall record.
 MachineSnapshot takeSnapshot(const std::string& productDir);
 
-// Starts setup.exe and walks welcome and licence up to the setup type page.
-// False, with the reason in *why, when a page does not come.
-bool startToTypePage(e2e::WizardSession* session, std::string* why);
+// Starts setup.exe (the tree's, or `setup`, a Windows path) and walks welcome
+// and licence up to the setup type page. False, with the reason in *why, when
+// a page does not come.
+bool startToTypePage(e2e::WizardSession* session, std::string* why, const std::string& setup = std::string());
 
 // On the setup type page: picks radio, presses Next, passes the product
 // folder page (keeping what it proposes) and, when it appears, the version

@@ -18,6 +18,7 @@
 #include "e2e/wizard_session.h"
 #include "resources/resource_ids.h"
 #include "roundtrip/roundtrip_support.h"
+#include "support/test_support.h"
 
 namespace roundtrip {
 namespace {
@@ -303,6 +304,41 @@ TEST_F(WizardFault, HeldOpenOlderFsuipcReportsItAndKeepsTheFile) {
     EXPECT_FALSE(name.compare(0, 3, "tmp") == 0) << "temporary file left: " << modules << name;
   }
   EXPECT_FALSE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "a record of a failed run";
+}
+
+// A user's fsuipc.dll newer than the payload's (4.0.0.0 against 3.9.9.0)
+// that another program holds open: the shared module is only written when
+// the payload's is newer, so the run leaves it alone and succeeds, and the
+// file is byte for byte the user's, with no temporary copy beside it.
+TEST_F(WizardFault, HeldOpenNewerFsuipcIsKeptAndTheRunSucceeds) {
+  const e2e::InstalledSimulator fs9 = prefix_.installSimulator(Fs2004);
+  const std::string modules = fs9.folder + "modules\\";
+  std::string newer;
+  ASSERT_TRUE(tltest::readFile(tltest::fixturePath("version_4_0_0_0.dll"), &newer));
+  ASSERT_TRUE(e2e::writeFile(modules + "fsuipc.dll", newer));
+  {
+    HANDLE held = CreateFileA((modules + "fsuipc.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    std::unique_ptr<void, decltype(&CloseHandle)> closer(held, &CloseHandle);
+
+    std::string why;
+    ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
+    ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
+    ASSERT_TRUE(waitForRunEnd(&session_, e2e::Finished, &why)) << why;
+    DWORD code = 1;
+    ASSERT_TRUE(finish(&session_, &code, &why)) << why;
+    EXPECT_EQ(code, 0u);
+  }
+  std::string now;
+  ASSERT_TRUE(e2e::readFile(modules + "fsuipc.dll", &now));
+  EXPECT_TRUE(now == newer) << "the user's newer fsuipc.dll was replaced";
+  for (const std::string& name : e2e::listFiles(modules)) {
+    EXPECT_FALSE(name.compare(0, 3, "tmp") == 0) << "temporary file left: " << modules << name;
+  }
+  EXPECT_TRUE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "the run's record";
+  const std::vector<std::string> leaked = temp_.leaked();
+  EXPECT_TRUE(leaked.empty()) << "temporary file left: " << leaked.front();
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 //   patternBytes            deterministic file contents of any size
 //   fixturePath             the build-time fixture DLLs (version_3_4_0_1.dll,
 //                           version_3_4_0_2.dll, version_3_5_0_0.dll,
-//                           version_3_4_9_9.dll: product versions as named;
+//                           version_3_4_9_9.dll, version_4_0_0_0.dll: product
+//                           versions as named;
 //                           version_none.dll: no version resource;
 //                           tl_empty_resources.dll: base for payload DLLs)
 //
