@@ -108,12 +108,15 @@ bool chooseTypeAndStart(e2e::WizardSession* session, int radio, std::string* why
     *why = "Next is not available on the product folder page";
     return false;
   }
-  // The version page comes only when more than one simulator was found.
+  // The version page comes only when more than one simulator was found; a
+  // start step that fails shows its message while the folder page is still
+  // up.
   int shown = -1;
   ui::waitFor(
       [&] {
         shown = session->currentPage();
-        return (shown != e2e::TLDir && shown != -1) || !session->running();
+        return (shown != e2e::TLDir && shown != -1) || !session->running() ||
+               ui::waitForMessageBox(session->pid(), "TowerLink Installer Error", 0).window != nullptr;
       },
       15000);
   if (shown == e2e::FSDir && !session->press(IDC_NEXT)) {
