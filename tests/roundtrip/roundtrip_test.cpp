@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <set>
 
 #include "e2e/e2e_environment.h"
@@ -276,6 +275,24 @@ TEST_F(WizardFault, ProductFolderUnderAFileShowsMessage121With2) {
   EXPECT_TRUE(leaked.empty()) << "temporary file left: " << leaked.front();
 }
 
+// Another program's hold on a file: open for reading, others may only read
+// it (no writing, renaming or deleting) until the object ends.
+class HeldOpen {
+ public:
+  explicit HeldOpen(const std::string& path)
+      : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~HeldOpen() {
+    if (ok()) CloseHandle(handle_);
+  }
+  HeldOpen(const HeldOpen&) = delete;
+  HeldOpen& operator=(const HeldOpen&) = delete;
+  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
 // A user's fsuipc.dll without a version (so older than the payload's) that
 // another program holds open without sharing: the run cannot replace it and
 // reports 3 after message 121; the user's file is intact and the guarded
@@ -286,11 +303,8 @@ TEST_F(WizardFault, HeldOpenOlderFsuipcReportsItAndKeepsTheFile) {
   const std::string userFsuipc = "the user's own FSUIPC, no version resource";
   ASSERT_TRUE(e2e::writeFile(modules + "fsuipc.dll", userFsuipc));
   {
-    HANDLE held = CreateFileA((modules + "fsuipc.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-    std::unique_ptr<void, decltype(&CloseHandle)> closer(held, &CloseHandle);
-
+    const HeldOpen held(modules + "fsuipc.dll");
+    ASSERT_TRUE(held.ok()) << "error " << GetLastError();
     std::string why;
     ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
     ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
@@ -317,11 +331,8 @@ TEST_F(WizardFault, HeldOpenNewerFsuipcIsKeptAndTheRunSucceeds) {
   ASSERT_TRUE(tltest::readFile(tltest::fixturePath("version_4_0_0_0.dll"), &newer));
   ASSERT_TRUE(e2e::writeFile(modules + "fsuipc.dll", newer));
   {
-    HANDLE held = CreateFileA((modules + "fsuipc.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-    std::unique_ptr<void, decltype(&CloseHandle)> closer(held, &CloseHandle);
-
+    const HeldOpen held(modules + "fsuipc.dll");
+    ASSERT_TRUE(held.ok()) << "error " << GetLastError();
     std::string why;
     ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
     ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
