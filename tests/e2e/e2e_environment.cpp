@@ -118,6 +118,20 @@ std::string damagedSetupExe() { return windowsPath(TL_E2E_DAMAGED_SETUP); }
 std::string sampleTree() { return windowsPath(TL_E2E_SAMPLE_TREE) + "\\"; }
 std::string scratchRoot() { return "C:\\tl-e2e\\"; }
 
+std::string foreignDllXmlHead() {
+  return "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\r\n\r\n"
+         "<SimBase.Document Type=\"Launch\" version=\"1,0\">\r\n"
+         "  <Descr>Launch</Descr>\r\n"
+         "  <Filename>dll.xml</Filename>\r\n"
+         "  <Disabled>False</Disabled>\r\n"
+         "  <Launch.ManualLoad>False</Launch.ManualLoad>\r\n"
+         "  <Launch.Addon>\r\n"
+         "    <Name>Object Placement Tool</Name>\r\n"
+         "    <Disabled>False</Disabled>\r\n"
+         "    <Path>Modules\\ObjectFlow.dll</Path>\r\n"
+         "  </Launch.Addon>\r\n";
+}
+
 std::vector<ExpectedFile> expectedFiles(const Choice& choice) {
   const bool product = choice.setupType == 0 || choice.setupType == 1;
   const bool simulators = choice.setupType == 0 || choice.setupType == 2;

@@ -71,6 +71,11 @@ std::string programFilesFolder();  // with a closing backslash
 std::string startMenuFolder();     // all users' programs + "TowerLink\"
 std::string fsxAddonFolder();      // APPDATA\Microsoft\FSX\ (closing backslash)
 
+// A user's own add-on list up to its closing line: another product's entry,
+// which every run must keep. The whole file is this plus
+// "</SimBase.Document>\r\n".
+std::string foreignDllXmlHead();
+
 // A shortcut loaded back through IShellLinkA / IPersistFile.
 struct Shortcut {
   bool loaded = false;

@@ -293,6 +293,14 @@ void checkUninstallRecord(const Choice& choice) {
   }
 }
 
+// A run that installed the product: its files, settings, record and shortcuts.
+void checkProductInstallation(const Choice& choice) {
+  checkFiles(choice);
+  checkProductSettings(choice.productDir);
+  checkUninstallRecord(choice);
+  checkShortcuts(choice.productDir);
+}
+
 std::string dllXml() {
   std::string text;
   readFile(fsxAddonFolder() + "dll.xml", &text);
@@ -389,10 +397,7 @@ TEST_F(WizardEndToEnd, SameComputerWithFs2004AndFsx) {
   waitForRunEnd(Finished);
   finish(false);
 
-  checkFiles(choice);
-  checkProductSettings(choice.productDir);
-  checkUninstallRecord(choice);
-  checkShortcuts(choice.productDir);
+  checkProductInstallation(choice);
   EXPECT_EQ(dllXml(), newDllXml(ourAddonEntries(choice.productDir, true)));
   EXPECT_FALSE(simConnectInstalled());
   report(choice);
@@ -405,18 +410,7 @@ TEST_F(WizardEndToEnd, OnlyFsxSkipsVersionPageAndKeepsForeignAddons) {
   choice.setupType = 0;
   choice.productDir = programFilesFolder() + "TowerLink\\";
   choice.simulators = {prefix_.installSimulator(Fsx)};
-  const std::string head =
-      "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\r\n\r\n"
-      "<SimBase.Document Type=\"Launch\" version=\"1,0\">\r\n"
-      "  <Descr>Launch</Descr>\r\n"
-      "  <Filename>dll.xml</Filename>\r\n"
-      "  <Disabled>False</Disabled>\r\n"
-      "  <Launch.ManualLoad>False</Launch.ManualLoad>\r\n"
-      "  <Launch.Addon>\r\n"
-      "    <Name>Object Placement Tool</Name>\r\n"
-      "    <Disabled>False</Disabled>\r\n"
-      "    <Path>Modules\\ObjectFlow.dll</Path>\r\n"
-      "  </Launch.Addon>\r\n";
+  const std::string head = foreignDllXmlHead();
   const std::string foreign = head + "</SimBase.Document>\r\n";
   prefix_.prepareFsxAddonFolder(&foreign);
 
@@ -470,10 +464,7 @@ TEST_F(WizardEndToEnd, ProductOnlyRunsSimConnectInstaller) {
       },
       30000))
       << "the readme was not opened";
-  checkFiles(choice);
-  checkProductSettings(choice.productDir);
-  checkUninstallRecord(choice);
-  checkShortcuts(choice.productDir);
+  checkProductInstallation(choice);
   EXPECT_FALSE(fileExists(fsxAddonFolder() + "dll.xml")) << "ProductOnly touches no add-on file";
 }
 
@@ -610,10 +601,7 @@ TEST_F(WizardEndToEnd, ReinstallProposesStoredFolder) {
   waitForRunEnd(Finished);
   finish(false);
 
-  checkFiles(choice);
-  checkProductSettings(choice.productDir);
-  checkUninstallRecord(choice);
-  checkShortcuts(choice.productDir);
+  checkProductInstallation(choice);
   EXPECT_FALSE(folderExists(programFilesFolder() + "TowerLink"));
 }
 

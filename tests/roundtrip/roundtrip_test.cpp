@@ -29,19 +29,7 @@ using e2e::Fsx;
 constexpr char kErrorCaption[] = "TowerLink Installer Error";
 
 // A user's own add-on list: another product's entry that must survive.
-const char kForeignDllXml[] =
-    "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\r\n\r\n"
-    "<SimBase.Document Type=\"Launch\" version=\"1,0\">\r\n"
-    "  <Descr>Launch</Descr>\r\n"
-    "  <Filename>dll.xml</Filename>\r\n"
-    "  <Disabled>False</Disabled>\r\n"
-    "  <Launch.ManualLoad>False</Launch.ManualLoad>\r\n"
-    "  <Launch.Addon>\r\n"
-    "    <Name>Object Placement Tool</Name>\r\n"
-    "    <Disabled>False</Disabled>\r\n"
-    "    <Path>Modules\\ObjectFlow.dll</Path>\r\n"
-    "  </Launch.Addon>\r\n"
-    "</SimBase.Document>\r\n";
+const std::string kForeignDllXml = e2e::foreignDllXmlHead() + "</SimBase.Document>\r\n";
 
 struct RoundTripCase {
   const char* name;
