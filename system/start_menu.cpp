@@ -10,6 +10,7 @@
 #include <string>
 
 #include "resources/resource_ids.h"
+#include "system/com_ref.h"
 #include "system/start_menu_seam.h"
 #include "wizard/strings.h"
 
@@ -24,24 +25,6 @@ constexpr const char* kUninstallArgument = "TowerLink";
 constexpr int kPathChars = MAX_PATH;
 
 ProgramsFolderLookup g_programsFolderLookup = &SHGetFolderPathA;
-
-// Owns one COM interface pointer; releases it on every path out.
-template <class T>
-class ComRef {
- public:
-  ComRef() = default;
-  ~ComRef() {
-    if (ptr_) ptr_->Release();
-  }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-
-  void** receive() { return reinterpret_cast<void**>(&ptr_); }
-  T* operator->() const { return ptr_; }
-
- private:
-  T* ptr_ = nullptr;
-};
 
 // The all-users programs folder, else the current user's. False when neither
 // can be found; *folder is then unchanged.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "install/documentation.h"
+#include "system/com_ref.h"
 #include "recording_record.h"
 #include "support/test_support.h"
 #include "system/start_menu.h"
@@ -32,23 +33,6 @@ const char kIcons[] = "C:\\Program Files\\TowerLink\\tlimage.dll";
 
 const char* const kShortcutNames[] = {"TowerLink (for Flight Simulator 2002 and 2004)",
                                       "TowerLink (for Flight Simulator X)", "Uninstall TowerLink", "User Guide"};
-
-template <class T>
-class ComRef {
- public:
-  ComRef() = default;
-  ~ComRef() {
-    if (ptr_) ptr_->Release();
-  }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  void** receive() { return reinterpret_cast<void**>(&ptr_); }
-  T* operator->() const { return ptr_; }
-  explicit operator bool() const { return ptr_ != nullptr; }
-
- private:
-  T* ptr_ = nullptr;
-};
 
 // What a saved shortcut holds, read back through a fresh link object.
 struct LoadedShortcut {
