@@ -40,28 +40,27 @@ double now() {
   return static_cast<double>(t.QuadPart) / frequency;
 }
 
-std::string windowsPath(std::string path) {
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path[0] == '\\' ? "Z:" + path : path;
-}
-
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
+}
+
+// Every run starts from the prefix as it was found, with the scratch folders.
+bool startClean(e2e::PrefixGuard* prefix) {
+  std::string why;
+  if (!prefix->clean(&why)) {
+    std::fprintf(stderr, "the prefix is not clean: %s\n", why.c_str());
+    return false;
+  }
+  e2e::makeFolders(e2e::scratchRoot());
+  return true;
 }
 
 // (a) Seconds from Next on the product folder page to the finished page; < 0
 // when the wizard did not get there.
 double wizardRun(const std::string& setup, double* startSteps) {
   e2e::PrefixGuard prefix;
-  std::string why;
-  if (!prefix.clean(&why)) {
-    std::fprintf(stderr, "the prefix is not clean: %s\n", why.c_str());
-    return -1;
-  }
-  e2e::makeFolders(e2e::scratchRoot());
+  if (!startClean(&prefix)) return -1;
   prefix.installSimulator(e2e::Fs2004);
   prefix.installSimulator(e2e::Fsx);
   prefix.prepareFsxAddonFolder(nullptr);
@@ -126,12 +125,7 @@ LRESULT CALLBACK receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 // (b) Seconds from the worker's start to its end message; < 0 on failure.
 double workerRun(HMODULE payload, double* commitSeconds) {
   e2e::PrefixGuard prefix;
-  std::string why;
-  if (!prefix.clean(&why)) {
-    std::fprintf(stderr, "the prefix is not clean: %s\n", why.c_str());
-    return -1;
-  }
-  e2e::makeFolders(e2e::scratchRoot());
+  if (!startClean(&prefix)) return -1;
   InstallOptions options;
   options.setupType = SameComputer;
   options.productDir = e2e::programFilesFolder() + "TowerLink\\";
@@ -177,7 +171,7 @@ int rounds() {
 
 int main() {
   const int kRounds = rounds();
-  const std::string setup = windowsPath(TL_BENCH_SETUP);
+  const std::string setup = e2e::windowsPath(TL_BENCH_SETUP);
   HMODULE payload = LoadLibraryExA(setup.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (payload == nullptr) {
     std::fprintf(stderr, "cannot load %s\n", setup.c_str());

@@ -38,14 +38,6 @@ const SimulatorInfo kSimulators[] = {
      true, "SimObjects\\Airplanes\\"},
 };
 
-std::string windowsPath(std::string path) {
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  if (!path.empty() && path[0] == '\\') path = "Z:" + path;
-  return path;
-}
-
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -112,6 +104,14 @@ bool runAndWait(const std::string& program, std::string commandLine, DWORD timeo
 }
 
 }  // namespace
+
+std::string windowsPath(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  if (!path.empty() && path[0] == '\\') path = "Z:" + path;
+  return path;
+}
 
 std::string setupExe() { return windowsPath(TL_E2E_SETUP); }
 std::string damagedSetupExe() { return windowsPath(TL_E2E_DAMAGED_SETUP); }

@@ -13,6 +13,10 @@
 
 namespace e2e {
 
+// A Unix path as Wine sees it (drive Z: is the Unix root); a Windows path
+// keeps its drive, forward slashes become backslashes either way.
+std::string windowsPath(std::string path);
+
 // Paths of this build tree, as Windows paths (drive Z: is the Unix root).
 std::string setupExe();          // the tree's setup.exe (sample payload)
 std::string damagedSetupExe();   // an installer whose payload lacks the VIP model set

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "e2e/e2e_environment.h"
 #include "e2e/ui_automation.h"
 #include "resources/resource_ids.h"
 
@@ -37,14 +38,6 @@ int identify(HWND page) {
   if (has(page, IDC_FINISHED_README)) return Finished;
   if (has(page, IDC_SIMCONNECT_LAUNCH)) return SimConnect;
   return -1;
-}
-
-std::string windowsPath(std::string path) {
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  if (!path.empty() && path[0] == '\\') path = "Z:" + path;
-  return path;
 }
 
 }  // namespace

@@ -107,11 +107,7 @@ bool measure(DWORD pid, DWORD* handles, SIZE_T* privateBytes, SIZE_T* workingSet
 std::string soakSetup() {
   const char* named = std::getenv("TL_SOAK_SETUP");
   if (named == nullptr || *named == '\0') return e2e::setupExe();
-  std::string path = named;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path[0] == '\\' ? "Z:" + path : path;
+  return e2e::windowsPath(named);
 }
 
 TEST(RoundTripSoak, TenInstallsAndUninstallsLeaveNothingAndDoNotGrow) {
