@@ -154,6 +154,14 @@ std::vector<std::string> markersIn(const ScopedTempDir& dir) {
   if (browser == nullptr) return ::testing::AssertionFailure() << "the folder browser never opened";
   Sleep(500);  // let it fill its tree
   PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+  // The button under the browser counts as usable while the browser is still
+  // up (only the frame is disabled), and a closing browser would pass for the
+  // confirmation below: wait until it is gone.
+  const DWORD closing = GetTickCount();
+  while (IsWindow(browser) && IsWindowVisible(browser) && GetTickCount() - closing < 15000) Sleep(50);
+  if (IsWindow(browser) && IsWindowVisible(browser)) {
+    return ::testing::AssertionFailure() << "the folder browser did not close";
+  }
   if (waitForControl(frame, IDC_TLDIR_CHANGE, 15000, "&Change...") == nullptr) {
     return ::testing::AssertionFailure() << "the folder browser did not close";
   }
