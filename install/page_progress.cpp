@@ -26,16 +26,8 @@ constexpr char kFsxProgramFile[] = "towerlink_fsx.exe";
 constexpr char kIconLibraryFile[] = "tlimage.dll";
 constexpr LPARAM kBarRange = 0x03E80000;  // low word 0, high word 1000
 
-// While a run is under way, what changed is drawn once per frame, 25 frames
-// a second (see startFrames).
+// The timer that draws a frame while no message of the worker comes.
 constexpr UINT_PTR kFrameTimer = 1;
-constexpr UINT kFrameMs = 40;
-
-// Switches a control's own drawing on or off; switched off, it still takes
-// every change.
-void setRedraw(HWND control, bool on) {
-  if (control != nullptr) SendMessageA(control, WM_SETREDRAW, on ? TRUE : FALSE, 0);
-}
 
 bool runsProduct(int32_t type) { return type == SameComputer || type == ProductOnly; }
 bool runsSimulator(int32_t type) { return type == SameComputer || type == SimulatorOnly; }
@@ -50,8 +42,8 @@ PageProgress::~PageProgress() {
 
 void PageProgress::onCreate(Porter::WizardUI* wizard, HWND page) {
   bar = GetDlgItem(page, IDC_PROGRESS_BAR);
-  status = GetDlgItem(page, IDC_PROGRESS_STATUS);
   percent = GetDlgItem(page, IDC_PROGRESS_PERCENT);
+  frames.setControls(bar, percent, GetDlgItem(page, IDC_PROGRESS_STATUS));
   SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, kBarRange);
   SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
   SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
@@ -108,7 +100,7 @@ int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
     return fail(wizard, page, loadResourceString(IDS_ERR_EXTRACT_INIT));
   }
   workerThread.reset(thread);
-  startFrames(page);
+  frames.start(page, kFrameTimer);
   return TL3Page::onEnter(wizard, page);
 }
 
@@ -123,67 +115,18 @@ void PageProgress::updateProgress(HWND /*page*/) {
   if (display.barPosition != shownBar) {
     SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(display.barPosition), 0);
     shownBar = display.barPosition;
-    barChanged = true;
+    frames.barChanged();
   }
   if (display.label != shownLabel) {
     SetWindowTextA(percent, display.label.c_str());
     shownLabel = display.label;
+    frames.labelChanged();
   }
 }
 
-void PageProgress::showStatus(const char* text) {
-  if (!framing) {
-    SetWindowTextA(status, text);
-    return;
-  }
-  // Written with the next frame: a file that begins and ends between two
-  // frames could not be seen anyway.
-  try {
-    statusText.assign(text);
-  } catch (const std::bad_alloc&) {
-    statusText.clear();  // the status line goes blank; the bar keeps counting
-  }
-  statusChanged = true;
-}
-
-// Drawing while the worker runs. A run changes the controls thousands of
-// times in a few seconds; under Wine the progress bar draws itself inside
-// every PBM_SETPOS (about a millisecond) and a static text at the next idle
-// moment, so drawn at that rate the page would cost as much time as the
-// installation itself. During the run the bar therefore takes its positions
-// with drawing switched off and the status line's text waits in the page;
-// a timer draws what changed once per display frame. The bar and the label
-// always hold the latest count, and the screen follows within a frame.
-void PageProgress::startFrames(HWND page) {
-  framing = SetTimer(page, kFrameTimer, kFrameMs, nullptr) != 0;
-  if (!framing) return;  // no timer: every control draws itself at once
-  setRedraw(bar, false);
-  barChanged = true;
-}
-
-void PageProgress::drawFrame() {
-  if (barChanged && bar != nullptr) {
-    setRedraw(bar, true);
-    RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    setRedraw(bar, false);
-  }
-  barChanged = false;
-  if (statusChanged) {
-    SetWindowTextA(status, statusText.c_str());
-    if (status != nullptr) UpdateWindow(status);
-  }
-  statusChanged = false;
-}
-
-void PageProgress::stopFrames(HWND page) {
-  if (!framing) return;
-  KillTimer(page, kFrameTimer);
-  framing = false;
-  if (statusChanged) SetWindowTextA(status, statusText.c_str());
-  statusChanged = false;
-  setRedraw(bar, true);
-  if (bar != nullptr) InvalidateRect(bar, nullptr, TRUE);
-  barChanged = false;
+void PageProgress::afterChannelMessage(HWND page) {
+  frames.drawIfDue(page);
+  frames.restIfCaughtUp();
 }
 
 bool PageProgress::commitUninstallRecord() {
@@ -196,7 +139,7 @@ bool PageProgress::commitUninstallRecord() {
 void PageProgress::endRun(Porter::WizardUI* wizard, HWND page, WPARAM result) {
   // The controls show the run's last state from here on, also behind a
   // message box.
-  stopFrames(page);
+  frames.stop(page);
   // The worker posts the end message as its last use of the parameters and
   // the record; waiting for its thread to return makes that hand-over
   // independent of what it still does on its way out.
@@ -227,30 +170,33 @@ INT_PTR PageProgress::onMessage(Porter::WizardUI* wizard, HWND page, UINT messag
       totalBytes = static_cast<int32_t>(static_cast<uint32_t>(wParam));
       return 1;
     case WM_INSTALL_FILE:
-      showStatus(fileTextOf(lParam));
+      frames.showStatus(fileTextOf(lParam));
       releaseFileText(lParam);
+      afterChannelMessage(page);
       return 1;
     case WM_INSTALL_FILE_DONE:
-      showStatus("");
+      frames.showStatus("");
       doneBytes = static_cast<int32_t>(static_cast<uint32_t>(doneBytes) + static_cast<uint32_t>(fileBytes));
       fileBytes = 0;
       updateProgress(page);
+      afterChannelMessage(page);
       return 1;
     case WM_INSTALL_PROGRESS:
       fileBytes = static_cast<int32_t>(static_cast<uint32_t>(wParam));
       updateProgress(page);
+      afterChannelMessage(page);
       return 1;
     case WM_INSTALL_DONE:
       if (workerThread) endRun(wizard, page, wParam);
       return 1;
     case WM_TIMER:
-      if (wParam != kFrameTimer || !framing) break;
-      drawFrame();
+      if (wParam != kFrameTimer || !frames.running()) break;
+      frames.drawIfDue(page);
       return 1;
     case WM_ERASEBKGND:
-      // The page paints over the undrawn bar (uncovered, say): the next frame
-      // draws it again even if its position has not changed.
-      if (framing) barChanged = true;
+      // The page paints over the controls that do not draw themselves
+      // (uncovered, say): the next frame draws them again.
+      frames.pageErased();
       break;
     default:
       break;

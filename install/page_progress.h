@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "install/progress_frames.h"
 #include "install/worker.h"
 #include "pages/scoped_handle.h"
 #include "system/uninstaller_setup.h"
@@ -49,12 +50,9 @@ class PageProgress : public TL3Page {
   // Message box owned by the page (caption 122, OK only), then shutdown.
   int fail(Porter::WizardUI* wizard, HWND page, const std::string& text);
   void endRun(Porter::WizardUI* wizard, HWND page, WPARAM result);
-  void showStatus(const char* text);
-  // Drawing during the run: a timer on the page draws, once per display
-  // frame, what changed since the frame before.
-  void startFrames(HWND page);
-  void drawFrame();
-  void stopFrames(HWND page);
+  // After each of the worker's messages: the frame if it is due, and a short
+  // rest once the page has caught up with the worker.
+  void afterChannelMessage(HWND page);
 
   // Fields in the order the page's state describes; set when the run starts.
   std::unique_ptr<WorkerParams> workerParams;       // owned; null after the end message
@@ -71,14 +69,9 @@ class PageProgress : public TL3Page {
   int shownBar = 0;
   std::string shownLabel;
 
-  // The three controls a run changes, found when the page is created.
+  // The controls a run changes, found when the page is created, and how they
+  // are drawn while the worker runs.
   HWND bar = nullptr;
-  HWND status = nullptr;
   HWND percent = nullptr;
-  // Drawing by frames while the worker runs: whether the frame timer runs,
-  // the status line's text for the next frame, and what the next frame draws.
-  bool framing = false;
-  std::string statusText;
-  bool statusChanged = false;
-  bool barChanged = false;
+  ProgressFrames frames;
 };

@@ -3,7 +3,8 @@
 # worker and follows it. What it shows for a byte count is pure (tl_pure).
 tl_pure_sources(${CMAKE_CURRENT_LIST_DIR}/progress_display.cpp)
 if(TL_WINDOWS)
-  add_library(tl_progress_page STATIC ${CMAKE_CURRENT_LIST_DIR}/page_progress.cpp)
+  add_library(tl_progress_page STATIC ${CMAKE_CURRENT_LIST_DIR}/page_progress.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/progress_frames.cpp)
   target_compile_options(tl_progress_page PRIVATE -Wall -Wextra)
   # The pieces a run prepares are libraries of their own modules; named only
   # when they exist, so this page builds while a module is still missing.

@@ -17,6 +17,7 @@
 #include "e2e/ui_automation.h"
 #include "install/install_options.h"
 #include "install/page_progress.h"
+#include "install/progress_frames.h"
 #include "install/progress_channel.h"
 #include "pages/page_fsdir.h"
 #include "pages/page_simconnect.h"
@@ -421,6 +422,112 @@ TEST_F(ProgressPageTest, FileTextFromTheChannelIsShownThenCleared) {
   channel.fileFinished();
   pump();
   EXPECT_EQ(text(IDC_PROGRESS_STATUS), "");
+}
+
+// ---- progress page: drawing by frames while the worker runs -----------------------------
+
+class ProgressFramesTest : public ProgressPageTest {
+ protected:
+  void SetUp() override {
+    ProgressPageTest::SetUp();
+    bar_ = GetDlgItem(page_, IDC_PROGRESS_BAR);
+    percent_ = GetDlgItem(page_, IDC_PROGRESS_PERCENT);
+    status_ = GetDlgItem(page_, IDC_PROGRESS_STATUS);
+    frames_.setControls(bar_, percent_, status_);
+    // On the screen, with every control drawn by itself once.
+    ShowWindow(frame_.frameWindow(), SW_SHOWNORMAL);
+    ShowWindow(page_, SW_SHOW);
+    UpdateWindow(frame_.frameWindow());
+    pump();
+  }
+  void TearDown() override {
+    frames_.stop(page_);
+    ProgressPageTest::TearDown();
+  }
+
+  // A control's rectangle in the page's client coordinates.
+  RECT placeOf(HWND control) {
+    RECT r;
+    GetClientRect(control, &r);
+    MapWindowPoints(control, page_, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  COLORREF pixel(int x, int y) {
+    HDC dc = GetDC(page_);
+    const COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(page_, dc);
+    return c;
+  }
+  // Pixels of the control's place on the page that are not its background.
+  int inkIn(HWND control) {
+    const RECT r = placeOf(control);
+    HDC dc = GetDC(page_);
+    const COLORREF background = GetPixel(dc, r.left, r.top);
+    int ink = 0;
+    for (int y = r.top; y < r.bottom; ++y) {
+      for (int x = r.left; x < r.right; ++x) ink += GetPixel(dc, x, y) != background ? 1 : 0;
+    }
+    ReleaseDC(page_, dc);
+    return ink;
+  }
+  // The bar's colour a quarter and three quarters of the way along.
+  COLORREF barAt(double fraction) {
+    const RECT r = placeOf(bar_);
+    return pixel(r.left + static_cast<int>((r.right - r.left) * fraction), (r.top + r.bottom) / 2);
+  }
+
+  HWND bar_ = nullptr;
+  HWND percent_ = nullptr;
+  HWND status_ = nullptr;
+  ProgressFrames frames_;
+};
+
+TEST_F(ProgressFramesTest, ControlsTakeEveryChangeAndTheFrameDrawsThemOntoThePage) {
+  const COLORREF filled = GetSysColor(COLOR_HIGHLIGHT);
+  ASSERT_NE(barAt(0.25), filled) << "the bar starts empty";
+  ASSERT_TRUE(frames_.start(page_, 77));
+  EXPECT_FALSE(IsWindowVisible(bar_)) << "the bar's own drawing is off";
+
+  SendMessageA(bar_, PBM_SETPOS, 500, 0);
+  frames_.barChanged();
+  SetWindowTextA(percent_, "");
+  frames_.labelChanged();
+  frames_.showStatus("");
+  frames_.draw(page_);
+  EXPECT_EQ(barAt(0.25), filled) << "the frame draws the bar's new position";
+  EXPECT_NE(barAt(0.75), filled);
+  EXPECT_EQ(inkIn(percent_), 0) << "an empty label";
+  EXPECT_EQ(inkIn(status_), 0) << "an empty status line";
+
+  SetWindowTextA(percent_, "50%");
+  frames_.labelChanged();
+  frames_.showStatus("C:\\Program Files\\TowerLink\\tlimage.dll");
+  EXPECT_EQ(text(IDC_PROGRESS_STATUS), "") << "the status line's text waits for the frame";
+  EXPECT_EQ(inkIn(percent_), 0) << "the label does not draw itself";
+  frames_.draw(page_);
+  EXPECT_EQ(text(IDC_PROGRESS_STATUS), "C:\\Program Files\\TowerLink\\tlimage.dll");
+  EXPECT_GT(inkIn(percent_), 20) << "the frame draws the label's text where the label lies";
+  EXPECT_GT(inkIn(status_), 100) << "the frame draws the status line where it lies";
+  EXPECT_EQ(barAt(0.25), filled) << "the bar, unchanged, stays as drawn";
+}
+
+TEST_F(ProgressFramesTest, StoppingGivesTheControlsTheirOwnDrawingAndTheLatestText) {
+  ASSERT_TRUE(frames_.start(page_, 77));
+  frames_.showStatus("first.dll");
+  frames_.showStatus("second.dll");
+  SendMessageA(bar_, PBM_SETPOS, 1000, 0);
+  frames_.stop(page_);
+  EXPECT_FALSE(frames_.running());
+  EXPECT_TRUE(IsWindowVisible(bar_));
+  EXPECT_TRUE(IsWindowVisible(percent_));
+  EXPECT_TRUE(IsWindowVisible(status_));
+  EXPECT_EQ(text(IDC_PROGRESS_STATUS), "second.dll") << "the text that waited for a frame";
+  UpdateWindow(page_);
+  pump();
+  EXPECT_EQ(barAt(0.75), GetSysColor(COLOR_HIGHLIGHT)) << "the bar draws itself again";
+
+  frames_.showStatus("third.dll");
+  EXPECT_EQ(text(IDC_PROGRESS_STATUS), "third.dll") << "without frames the text goes to the control at once";
 }
 
 TEST_F(ProgressPageTest, EndMessageWithoutARunIsIgnored) {
