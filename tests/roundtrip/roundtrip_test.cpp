@@ -222,6 +222,28 @@ class WizardFault : public ::testing::Test {
     EXPECT_EQ(code, 0u);
   }
 
+  // Through the first pages to a SameComputer run.
+  void startSameComputerRun() {
+    std::string why;
+    ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
+    ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
+  }
+
+  // Flight Simulator 2004 with a user's fsuipc.dll of these bytes; returns
+  // its modules folder.
+  std::string fs2004WithFsuipc(const std::string& bytes) {
+    const std::string modules = prefix_.installSimulator(Fs2004).folder + "modules\\";
+    EXPECT_TRUE(e2e::writeFile(modules + "fsuipc.dll", bytes));
+    return modules;
+  }
+
+  // The guarded copy of a shared module leaves no temporary file beside it.
+  static void expectNoTemporaryFileIn(const std::string& modules) {
+    for (const std::string& name : e2e::listFiles(modules)) {
+      EXPECT_FALSE(name.compare(0, 3, "tmp") == 0) << "temporary file left: " << modules << name;
+    }
+  }
+
   e2e::PrefixGuard prefix_;
   TempFolderGuard temp_;
   e2e::WizardSession session_;
@@ -238,9 +260,7 @@ TEST_F(WizardFault, ReadOnlyDllXmlShowsMessage182AndKeepsTheFile) {
   ReadOnlyFile readOnly(path);
   ASSERT_TRUE(readOnly.applied());
 
-  std::string why;
-  ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
-  ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
+  ASSERT_NO_FATAL_FAILURE(startSameComputerRun());
   expectErrorAndExit(e2e::setupString(IDS_ERR_FSX_CONFIG));
 
   std::string now;
@@ -256,20 +276,17 @@ TEST_F(WizardFault, ReadOnlyDllXmlShowsMessage182AndKeepsTheFile) {
 // worker's result 2 after message 121; the user's add-on list and modules
 // are untouched and no record is left.
 TEST_F(WizardFault, ProductFolderUnderAFileShowsMessage121With2) {
-  const e2e::InstalledSimulator fs9 = prefix_.installSimulator(Fs2004);
   const std::string userFsuipc = "the user's own FSUIPC";
-  ASSERT_TRUE(e2e::writeFile(fs9.folder + "modules\\fsuipc.dll", userFsuipc));
+  const std::string modules = fs2004WithFsuipc(userFsuipc);
   const std::string blocker = e2e::scratchRoot() + "blocker";
   ASSERT_TRUE(e2e::writeFile(blocker, "a file, not a folder"));
   prefix_.presetProductDir(blocker + "\\TowerLink");
 
-  std::string why;
-  ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
-  ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
+  ASSERT_NO_FATAL_FAILURE(startSameComputerRun());
   expectErrorAndExit(e2e::setupString(IDS_ERR_INSTALL) + "\n(2)");
 
   std::string now;
-  ASSERT_TRUE(e2e::readFile(fs9.folder + "modules\\fsuipc.dll", &now));
+  ASSERT_TRUE(e2e::readFile(modules + "fsuipc.dll", &now));
   EXPECT_EQ(now, userFsuipc);
   ASSERT_TRUE(e2e::readFile(blocker, &now));
   EXPECT_EQ(now, "a file, not a folder");
@@ -301,25 +318,19 @@ class HeldOpen {
 // reports 3 after message 121; the user's file is intact and the guarded
 // copy's temporary file is not left in the modules folder.
 TEST_F(WizardFault, HeldOpenOlderFsuipcReportsItAndKeepsTheFile) {
-  const e2e::InstalledSimulator fs9 = prefix_.installSimulator(Fs2004);
-  const std::string modules = fs9.folder + "modules\\";
   const std::string userFsuipc = "the user's own FSUIPC, no version resource";
-  ASSERT_TRUE(e2e::writeFile(modules + "fsuipc.dll", userFsuipc));
+  const std::string modules = fs2004WithFsuipc(userFsuipc);
   {
     const HeldOpen held(modules + "fsuipc.dll");
     ASSERT_TRUE(held.ok()) << "error " << GetLastError();
-    std::string why;
-    ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
-    ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
+    ASSERT_NO_FATAL_FAILURE(startSameComputerRun());
     expectErrorAndExit(e2e::setupString(IDS_ERR_INSTALL) + "\n(3)");
   }
   std::string now;
   ASSERT_TRUE(e2e::readFile(modules + "fsuipc.dll", &now));
   EXPECT_EQ(now, userFsuipc);
   // Only what the run wrote before fsuipc.dll may be new there; no tmp file.
-  for (const std::string& name : e2e::listFiles(modules)) {
-    EXPECT_FALSE(name.compare(0, 3, "tmp") == 0) << "temporary file left: " << modules << name;
-  }
+  expectNoTemporaryFileIn(modules);
   EXPECT_FALSE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "a record of a failed run";
 }
 
@@ -328,17 +339,14 @@ TEST_F(WizardFault, HeldOpenOlderFsuipcReportsItAndKeepsTheFile) {
 // the payload's is newer, so the run leaves it alone and succeeds, and the
 // file is byte for byte the user's, with no temporary copy beside it.
 TEST_F(WizardFault, HeldOpenNewerFsuipcIsKeptAndTheRunSucceeds) {
-  const e2e::InstalledSimulator fs9 = prefix_.installSimulator(Fs2004);
-  const std::string modules = fs9.folder + "modules\\";
   std::string newer;
   ASSERT_TRUE(tltest::readFile(tltest::fixturePath("version_4_0_0_0.dll"), &newer));
-  ASSERT_TRUE(e2e::writeFile(modules + "fsuipc.dll", newer));
+  const std::string modules = fs2004WithFsuipc(newer);
   {
     const HeldOpen held(modules + "fsuipc.dll");
     ASSERT_TRUE(held.ok()) << "error " << GetLastError();
+    ASSERT_NO_FATAL_FAILURE(startSameComputerRun());
     std::string why;
-    ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
-    ASSERT_TRUE(chooseTypeAndStart(&session_, IDC_TYPE_SAME, &why)) << why;
     ASSERT_TRUE(waitForRunEnd(&session_, e2e::Finished, &why)) << why;
     DWORD code = 1;
     ASSERT_TRUE(finish(&session_, &code, &why)) << why;
@@ -347,9 +355,7 @@ TEST_F(WizardFault, HeldOpenNewerFsuipcIsKeptAndTheRunSucceeds) {
   std::string now;
   ASSERT_TRUE(e2e::readFile(modules + "fsuipc.dll", &now));
   EXPECT_TRUE(now == newer) << "the user's newer fsuipc.dll was replaced";
-  for (const std::string& name : e2e::listFiles(modules)) {
-    EXPECT_FALSE(name.compare(0, 3, "tmp") == 0) << "temporary file left: " << modules << name;
-  }
+  expectNoTemporaryFileIn(modules);
   EXPECT_TRUE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "the run's record";
   const std::vector<std::string> leaked = temp_.leaked();
   EXPECT_TRUE(leaked.empty()) << "temporary file left: " << leaked.front();
