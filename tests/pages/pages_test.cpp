@@ -270,6 +270,29 @@ BOOL CALLBACK findBrowser(HWND window, LPARAM lParam) {
   return TRUE;
 }
 
+BOOL CALLBACK findTree(HWND window, LPARAM lParam) {
+  char className[32] = {};
+  GetClassNameA(window, className, sizeof(className));
+  if (std::string(className) != WC_TREEVIEWA) return TRUE;
+  *reinterpret_cast<HWND*>(lParam) = window;
+  return FALSE;
+}
+
+// The text of the item selected in the browser's folder tree.
+std::string selectedTreeItem(HWND browser) {
+  HWND tree = nullptr;
+  EnumChildWindows(browser, findTree, reinterpret_cast<LPARAM>(&tree));
+  if (tree == nullptr) return {};
+  char text[MAX_PATH] = {};
+  TVITEMA item = {};
+  item.mask = TVIF_TEXT;
+  item.hItem = TreeView_GetSelection(tree);
+  item.pszText = text;
+  item.cchTextMax = MAX_PATH;
+  if (item.hItem == nullptr || !SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return {};
+  return text;
+}
+
 // Drives the shell's folder browser: selects folder (or cancels when empty)
 // and presses its button.
 void answerBrowser(const std::string& folder) {
@@ -287,9 +310,18 @@ void answerBrowser(const std::string& folder) {
     return;
   }
   // By item list rather than by text: Wine's browser resolves a list at once.
-  LPITEMIDLIST item = ILCreateFromPathA(folder.c_str());
-  SendMessageA(browser, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item));
-  if (item != nullptr) ILFree(item);
+  // Now and then the browser does not find the folder and keeps its root
+  // selected; the list is made afresh and the selection made again until the
+  // tree shows the folder selected.
+  const std::string leaf = folder.substr(folder.find_last_of('\\') + 1);
+  ui::waitFor(
+      [&] {
+        LPITEMIDLIST item = ILCreateFromPathA(folder.c_str());
+        SendMessageA(browser, BFFM_SETSELECTIONA, FALSE, reinterpret_cast<LPARAM>(item));
+        if (item != nullptr) ILFree(item);
+        return selectedTreeItem(browser) == leaf;
+      },
+      10000);
   PostMessageA(browser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
