@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/disk_settle.h"
 #include "install/message_sink.h"
 #include "install/progress_channel.h"
 #include "install/worker.h"
@@ -157,43 +158,11 @@ double median(std::vector<double> v) {
   ExitProcess(1);
 }
 
-// Starts every timed run from the same state: the files of earlier runs are
-// flushed to disk first, so no run pays for another's write-back. Wine starts
-// Unix programs without a handle to wait on, so the kernel's own count of
-// dirty pages tells when the flush is done.
-uint64_t dirtyKiB() {
-  Handle f(CreateFileA("Z:\\proc\\meminfo", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr));
-  if (!f.valid()) return 0;
-  char text[8192];
-  DWORD n = 0;
-  if (!ReadFile(f.get(), text, sizeof(text) - 1, &n, nullptr)) n = 0;
-  text[n] = '\0';
-  uint64_t total = 0;
-  for (const char* key : {"Dirty:", "Writeback:"}) {
-    const char* at = std::strstr(text, key);
-    if (at != nullptr) total += std::strtoull(at + std::strlen(key), nullptr, 10);
-  }
-  return total;
-}
-
-void settle() {
-  char command[] = "Z:\\bin\\sync";
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
-  if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    Handle thread(pi.hThread), process(pi.hProcess);
-    if (process.valid()) WaitForSingleObject(process.get(), 30000);
-  }
-  for (int i = 0; i < 300 && dirtyKiB() > 32 * 1024; ++i) Sleep(100);
-}
-
 // An empty output folder, flushed state: ready for a timed run.
 void prepare(const std::string& path) {
   removeTree(path);
   if (!makeFolder(path)) die("cannot create " + path);
-  settle();
+  bench::settleDisk();
 }
 
 // ---- (a) the worker ------------------------------------------------------------------

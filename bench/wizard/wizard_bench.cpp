@@ -4,7 +4,7 @@
 // appears, and (b) by installWorker on the same payload resources with the
 // same options and folders, its messages drained by a bare window. Both in
 // this Wine session, interleaved (which goes first alternates), after one round
-// that is not counted; the prefix cleaned before every run.
+// that is not counted; the prefix cleaned and the disk flushed before every run.
 // Prints every run, the medians and `ratio wizard/worker: X.XX`.
 #include <windows.h>
 #include <objbase.h>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/disk_settle.h"
 #include "e2e/e2e_environment.h"
 #include "e2e/ui_automation.h"
 #include "e2e/wizard_session.h"
@@ -46,7 +47,8 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// Every run starts from the prefix as it was found, with the scratch folders.
+// Every run starts from the prefix as it was found, with the scratch folders
+// and with the earlier runs' files flushed to disk.
 bool startClean(e2e::PrefixGuard* prefix) {
   std::string why;
   if (!prefix->clean(&why)) {
@@ -54,6 +56,7 @@ bool startClean(e2e::PrefixGuard* prefix) {
     return false;
   }
   e2e::makeFolders(e2e::scratchRoot());
+  bench::settleDisk();
   return true;
 }
 
