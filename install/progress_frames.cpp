@@ -10,29 +10,51 @@ void setRedraw(HWND control, bool on) {
   if (control != nullptr) SendMessageA(control, WM_SETREDRAW, on ? TRUE : FALSE, 0);
 }
 
-// Has a control whose own drawing is off draw its client area into a bitmap
-// (WM_PRINTCLIENT) and copies that onto the page where the control lies. A
-// bitmap of its own, because a static text control clips its drawing to its
-// client rectangle in device units.
-void printControl(HWND page, HDC pageDc, HWND control) {
+}  // namespace
+
+bool ProgressFrames::makeCanvas(HDC pageDc) {
+  if (canvas_ != nullptr) return true;
+  LONG width = 0, height = 0;
+  for (HWND control : {bar_, percent_, status_}) {
+    RECT client;
+    if (control == nullptr || !GetClientRect(control, &client)) continue;
+    if (client.right > width) width = client.right;
+    if (client.bottom > height) height = client.bottom;
+  }
+  if (width == 0 || height == 0) return false;
+  canvas_ = CreateCompatibleDC(pageDc);
+  canvasBitmap_ = CreateCompatibleBitmap(pageDc, width, height);
+  if (canvas_ == nullptr || canvasBitmap_ == nullptr) {
+    freeCanvas();
+    return false;
+  }
+  canvasPrevious_ = SelectObject(canvas_, canvasBitmap_);
+  return true;
+}
+
+void ProgressFrames::freeCanvas() {
+  if (canvas_ != nullptr && canvasPrevious_ != nullptr) SelectObject(canvas_, canvasPrevious_);
+  if (canvasBitmap_ != nullptr) DeleteObject(canvasBitmap_);
+  if (canvas_ != nullptr) DeleteDC(canvas_);
+  canvas_ = nullptr;
+  canvasBitmap_ = nullptr;
+  canvasPrevious_ = nullptr;
+}
+
+// Has a control whose own drawing is off draw its client area into the
+// canvas (WM_PRINTCLIENT) and copies that onto the page where the control
+// lies. Through a bitmap, because a static text control clips its drawing to
+// its client rectangle in device units. Each control paints the whole of its
+// client area, so what an earlier control left in the canvas never shows.
+void ProgressFrames::printControl(HWND page, HDC pageDc, HWND control) {
   if (control == nullptr) return;
   RECT client;
   GetClientRect(control, &client);
   POINT origin = {0, 0};
   MapWindowPoints(control, page, &origin, 1);
-  HDC memory = CreateCompatibleDC(pageDc);
-  HBITMAP bitmap = CreateCompatibleBitmap(pageDc, client.right, client.bottom);
-  if (memory != nullptr && bitmap != nullptr) {
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    SendMessageA(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
-    BitBlt(pageDc, origin.x, origin.y, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-    SelectObject(memory, previous);
-  }
-  if (bitmap != nullptr) DeleteObject(bitmap);
-  if (memory != nullptr) DeleteDC(memory);
+  SendMessageA(control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas_), PRF_CLIENT);
+  BitBlt(pageDc, origin.x, origin.y, client.right, client.bottom, canvas_, 0, 0, SRCCOPY);
 }
-
-}  // namespace
 
 void ProgressFrames::setControls(HWND bar, HWND percent, HWND status) {
   bar_ = bar;
@@ -62,6 +84,7 @@ void ProgressFrames::stop(HWND page) {
     if (control != nullptr) InvalidateRect(control, nullptr, TRUE);
   }
   barDirty_ = labelDirty_ = statusDirty_ = false;
+  freeCanvas();
 }
 
 void ProgressFrames::showStatus(const char* text) {
@@ -97,6 +120,10 @@ void ProgressFrames::draw(HWND page) {
   if (!barDirty_ && !labelDirty_ && !statusDirty_) return;
   HDC dc = GetDC(page);
   if (dc == nullptr) return;  // tried again with the next frame
+  if (!makeCanvas(dc)) {
+    ReleaseDC(page, dc);
+    return;
+  }
   if (barDirty_) printControl(page, dc, bar_);
   if (labelDirty_) printControl(page, dc, percent_);
   if (statusDirty_) printControl(page, dc, status_);

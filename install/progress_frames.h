@@ -16,6 +16,11 @@
 
 class ProgressFrames {
  public:
+  ProgressFrames() = default;
+  ProgressFrames(const ProgressFrames&) = delete;
+  ProgressFrames& operator=(const ProgressFrames&) = delete;
+  ~ProgressFrames() { freeCanvas(); }
+
   // 25 frames a second.
   static constexpr DWORD kFrameMs = 40;
   // How long the page rests once it has caught up with the worker, and how
@@ -54,6 +59,13 @@ class ProgressFrames {
   void restIfCaughtUp();
 
  private:
+  // The bitmap the controls draw into, made with the first frame of a run
+  // (as large as the largest control) and kept until the run stops: under
+  // Wine making a device-compatible bitmap costs more than a control's drawing.
+  bool makeCanvas(HDC pageDc);
+  void freeCanvas();
+  void printControl(HWND page, HDC pageDc, HWND control);
+
   HWND bar_ = nullptr;
   HWND percent_ = nullptr;
   HWND status_ = nullptr;
@@ -66,4 +78,7 @@ class ProgressFrames {
   bool statusDirty_ = false;
   DWORD lastFrame_ = 0;
   DWORD restEnded_ = 0;
+  HDC canvas_ = nullptr;
+  HBITMAP canvasBitmap_ = nullptr;
+  HGDIOBJ canvasPrevious_ = nullptr;
 };

@@ -541,6 +541,16 @@ TEST_F(ProgressFramesTest, ControlsTakeEveryChangeAndTheFrameDrawsThemOntoThePag
   EXPECT_GT(inkIn(percent_), 20) << "the frame draws the label's text where the label lies";
   EXPECT_GT(inkIn(status_), 100) << "the frame draws the status line where it lies";
   EXPECT_EQ(barAt(0.25), filled) << "the bar, unchanged, stays as drawn";
+
+  // One bitmap serves every control and frame: nothing of the bar or the
+  // earlier text may show through a label that is empty again.
+  SendMessageA(bar_, PBM_SETPOS, 1000, 0);
+  frames_.barChanged();
+  SetWindowTextA(percent_, "");
+  frames_.labelChanged();
+  frames_.draw(page_);
+  EXPECT_EQ(barAt(0.75), filled);
+  EXPECT_EQ(inkIn(percent_), 0) << "the label drawn empty over its earlier text";
 }
 
 TEST_F(ProgressFramesTest, StoppingGivesTheControlsTheirOwnDrawingAndTheLatestText) {
