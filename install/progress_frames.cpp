@@ -112,6 +112,14 @@ void ProgressFrames::drawIfDue(HWND page) {
 
 void ProgressFrames::draw(HWND page) {
   lastFrame_ = GetTickCount();
+  // Windows hands out WM_PAINT only from an otherwise empty queue, which the
+  // worker's messages seldom leave: whatever else on the wizard waits for
+  // painting (the page's heading once the page shows, say) is painted with
+  // the frame. Painting the page over the three controls marks them for
+  // this frame (pageErased).
+  if (HIWORD(GetQueueStatus(QS_PAINT)) & QS_PAINT) {
+    RedrawWindow(GetAncestor(page, GA_ROOT), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  }
   if (statusChanged_) {
     SetWindowTextA(status_, statusText_.c_str());
     statusChanged_ = false;

@@ -553,6 +553,22 @@ TEST_F(ProgressFramesTest, ControlsTakeEveryChangeAndTheFrameDrawsThemOntoThePag
   EXPECT_EQ(inkIn(percent_), 0) << "the label drawn empty over its earlier text";
 }
 
+TEST_F(ProgressFramesTest, AFramePaintsWhatElseOnThePageWaitsForPainting) {
+  HWND heading = FindWindowExA(page_, nullptr, "Static", "TowerLink is now installing....");
+  ASSERT_NE(heading, nullptr);
+  ASSERT_TRUE(frames_.start(page_, 77));
+  // The heading needs painting, and no message is handed out meanwhile, as
+  // while the worker's messages keep the queue busy.
+  const RECT place = placeOf(heading);
+  HDC dc = GetDC(page_);
+  FillRect(dc, &place, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  ReleaseDC(page_, dc);
+  InvalidateRect(heading, nullptr, TRUE);
+  frames_.draw(page_);
+  EXPECT_NE(pixel(place.left, place.top), RGB(0, 0, 0)) << "the heading's background is painted";
+  EXPECT_GT(inkIn(heading), 50) << "and its text";
+}
+
 TEST_F(ProgressFramesTest, StoppingGivesTheControlsTheirOwnDrawingAndTheLatestText) {
   ASSERT_TRUE(frames_.start(page_, 77));
   frames_.showStatus("first.dll");
