@@ -46,7 +46,7 @@ tl_headless_start "$prefix" "$arch" "$xfile" || exit 1
 "$here/wine-session.sh" start "$prefix" "$arch"
 
 mkdir -p "$shots"
-rm -f "$shots"/*.png "$shots"/*.request
+rm -f "$shots"/*.png "$shots"/*.bmp "$shots"/*.request
 # The driver leaves NAME.request in the folder each time a page appears and
 # waits until it is gone; this loop takes the picture, then removes it.
 (
@@ -66,6 +66,11 @@ watcher=$!
 echo "== driving the wizard of $setup on $DISPLAY ($arch)"
 TL_E2E_SCREENS="$shots" TL_E2E_REPORT=1 "$win/wine-run.sh" "$driver" --gtest_filter="$scenario" 2>&1 | tr -d '\r'
 status=${PIPESTATUS[0]}
+# Pictures the driver took itself (a page too short-lived for the loop).
+for bitmap in "$shots"/*.bmp; do
+  [ -e "$bitmap" ] || continue
+  convert "$bitmap" "${bitmap%.bmp}.png" && rm -f "$bitmap"
+done
 echo
 echo "== screenshots in $shots"
 ls -1 "$shots"/*.png 2>/dev/null | sed 's|^|    |'

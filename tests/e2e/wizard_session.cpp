@@ -151,4 +151,48 @@ void screenshot(const std::string& name) {
   ui::waitFor([&] { return GetFileAttributesA(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, 15000);
 }
 
+void screenshotNow(const std::string& name) {
+  const char* folder = std::getenv("TL_E2E_SCREENS");
+  if (folder == nullptr || *folder == '\0') return;
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  if (width <= 0 || height <= 0) return;
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof(header);
+  header.biWidth = width;
+  header.biHeight = height;  // bottom-up, as a .bmp file stores it
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return;
+  HDC memory = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool copied = false;
+  if (memory != nullptr && bitmap != nullptr) {
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memory, previous);
+  }
+  ReleaseDC(nullptr, screen);
+  if (copied) {
+    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    header.biSizeImage = rowBytes * static_cast<DWORD>(height);
+    BITMAPFILEHEADER fileHeader = {};
+    fileHeader.bfType = 0x4D42;  // "BM"
+    fileHeader.bfOffBits = sizeof(fileHeader) + sizeof(header);
+    fileHeader.bfSize = fileHeader.bfOffBits + header.biSizeImage;
+    const std::string path = windowsPath(folder) + "\\" + name + ".bmp";
+    if (FILE* file = std::fopen(path.c_str(), "wb")) {
+      std::fwrite(&fileHeader, sizeof(fileHeader), 1, file);
+      std::fwrite(&header, sizeof(header), 1, file);
+      std::fwrite(bits, 1, header.biSizeImage, file);
+      std::fclose(file);
+    }
+  }
+  if (bitmap != nullptr) DeleteObject(bitmap);
+  if (memory != nullptr) DeleteDC(memory);
+}
+
 }  // namespace e2e

@@ -59,4 +59,9 @@ class WizardSession {
 // and waits until the script beside it has taken the picture and removed it.
 void screenshot(const std::string& name);
 
+// The same for a page that may be gone before the script could take it (the
+// progress page of a small payload): the driver copies the screen itself, at
+// once, into name.bmp in that folder, which the script turns into name.png.
+void screenshotNow(const std::string& name);
+
 }  // namespace e2e
