@@ -100,7 +100,11 @@ class WizardEndToEnd : public ::testing::Test {
   // moved and the frame that shows it has been drawn.
   void captureProgress() {
     HWND bar = GetDlgItem(session_.pageWindow(Progress), IDC_PROGRESS_BAR);
-    ui::waitFor([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) > 0 || session_.currentPage() != Progress; }, 5000);
+    const auto barMoved = [&] {
+      DWORD_PTR position = 0;
+      return SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position) != 0 && position > 0;
+    };
+    ui::waitFor([&] { return barMoved() || session_.currentPage() != Progress; }, 5000);
     Sleep(ProgressFrames::kFrameMs + 5);  // the frame that shows the bar's move
     if (session_.currentPage() == Progress) screenshotNow("06-progress");
   }
