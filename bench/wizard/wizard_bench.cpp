@@ -28,7 +28,7 @@
 
 namespace {
 
-constexpr int kDefaultRounds = 7;
+constexpr int kDefaultRounds = 11;
 constexpr DWORD kRunTimeoutMs = 600000;
 
 double now() {
