@@ -139,10 +139,21 @@ void WizardSession::kill() {
   WaitForSingleObject(process_.hProcess, 10000);
 }
 
-void screenshot(const std::string& name) {
+namespace {
+
+// Where the pictures of `make run` go, with a backslash; empty when the
+// driver runs as a test.
+std::string screensFolder() {
   const char* folder = std::getenv("TL_E2E_SCREENS");
-  if (folder == nullptr || *folder == '\0') return;
-  const std::string request = windowsPath(folder) + "\\" + name + ".request";
+  return folder == nullptr || *folder == '\0' ? std::string() : windowsPath(folder) + "\\";
+}
+
+}  // namespace
+
+void screenshot(const std::string& name) {
+  const std::string folder = screensFolder();
+  if (folder.empty()) return;
+  const std::string request = folder + name + ".request";
   FILE* file = std::fopen(request.c_str(), "w");
   if (file == nullptr) return;
   std::fclose(file);
@@ -152,8 +163,8 @@ void screenshot(const std::string& name) {
 }
 
 void screenshotNow(const std::string& name) {
-  const char* folder = std::getenv("TL_E2E_SCREENS");
-  if (folder == nullptr || *folder == '\0') return;
+  const std::string folder = screensFolder();
+  if (folder.empty()) return;
   const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   if (width <= 0 || height <= 0) return;
   BITMAPINFOHEADER header = {};
@@ -183,7 +194,7 @@ void screenshotNow(const std::string& name) {
     fileHeader.bfType = 0x4D42;  // "BM"
     fileHeader.bfOffBits = sizeof(fileHeader) + sizeof(header);
     fileHeader.bfSize = fileHeader.bfOffBits + header.biSizeImage;
-    const std::string path = windowsPath(folder) + "\\" + name + ".bmp";
+    const std::string path = folder + name + ".bmp";
     if (FILE* file = std::fopen(path.c_str(), "wb")) {
       std::fwrite(&fileHeader, sizeof(fileHeader), 1, file);
       std::fwrite(&header, sizeof(header), 1, file);
