@@ -1,36 +1,107 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmarks need.
 # Run as root (make does this); otherwise prints the command to run.
-set -eu
-pkgs=(
+#
+# A mirror is now and then caught mid-sync: one index of `apt-get update` has
+# the wrong size, or the i386 libraries lag behind the amd64 ones. Neither may
+# stop a build that every required package can still serve, so:
+#   - the indexes are updated once, and a failed index is reported and passed;
+#   - the required set is installed, and tried once more after a failure;
+#   - Wine32 is an optional step of its own: without it the x86_64 build is the
+#     one tested, as on a kernel that cannot run 32-bit code;
+#   - the script fails only when a required package cannot be installed, and
+#     names each such package.
+set -u
+required=(
   cmake make g++ zlib1g-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest
-  wine wine32:i386 wine64 xvfb x11-utils imagemagick
-  wixl nsis icoutils
+  wine wine64 xvfb x11-utils imagemagick
+  wixl nsis icoutils osslsigncode openssl
   clang-14 libclang-rt-14-dev
-  python3
+  locales python3
 )
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed' || missing+=("$p")
-done
+optional=(wine32:i386)
+# Code page 932 under Wine comes from this Unix locale.
+locale_name=ja_JP.UTF-8
+
+say() { echo "provision: $*" >&2; }
+installed() { dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed'; }
+missing_of() { local p; for p in "$@"; do installed "$p" || echo "$p"; done; }
+have_locale() { locale -a 2>/dev/null | tr 'A-Z' 'a-z' | sed 's/-//g' | grep -qx 'ja_jp.utf8'; }
+
+mapfile -t missing < <(missing_of "${required[@]}")
+mapfile -t missing_opt < <(missing_of "${optional[@]}")
 need_i386=0
-dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
-if [ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ]; then
+dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386 || need_i386=1
+need_locale=0
+have_locale || need_locale=1
+
+# Wine32 that could not be had is tried again at most every six hours, so that
+# each make call does not pay for an update that cannot help.
+stamp=/var/lib/towerlink-provision/wine32-unavailable
+if [ ${#missing_opt[@]} -gt 0 ] && [ -n "$(find "$stamp" -mmin -360 2>/dev/null)" ]; then
+  missing_opt=()
+fi
+
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_opt[@]} -eq 0 ] && [ $need_i386 -eq 0 ] && [ $need_locale -eq 0 ]; then
   exit 0
 fi
 if [ "$(id -u)" != 0 ]; then
-  echo "missing packages: ${missing[*]}" >&2
-  echo "run as root: dpkg --add-architecture i386 && apt-get update && apt-get install -y ${missing[*]}" >&2
+  say "missing packages: ${missing[*]} ${missing_opt[*]}"
+  say "run as root: dpkg --add-architecture i386 && apt-get update && apt-get install -y ${missing[*]} ${missing_opt[*]}"
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
 [ $need_i386 -eq 1 ] && dpkg --add-architecture i386
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-# The posix thread model is the one the project builds with.
-update-alternatives --set i686-w64-mingw32-g++ /usr/bin/i686-w64-mingw32-g++-posix >/dev/null 2>&1 || true
-update-alternatives --set i686-w64-mingw32-gcc /usr/bin/i686-w64-mingw32-gcc-posix >/dev/null 2>&1 || true
-echo "provisioned: ${missing[*]}"
+
+updated=0
+update() {
+  [ $updated -eq 1 ] && return 0
+  updated=1
+  apt-get update -qq >/tmp/towerlink-apt-update.log 2>&1 ||
+    say "some package indexes could not be updated (see /tmp/towerlink-apt-update.log); going on with the rest"
+}
+install() { apt-get install -y -qq --no-install-recommends "$@" >/dev/null 2>&1; }
+
+if [ ${#missing[@]} -gt 0 ]; then
+  update
+  if ! install "${missing[@]}"; then
+    say "installing the required packages failed; trying once more"
+    sleep 5
+    install "${missing[@]}" || true
+    # What the whole set could not do, each package may still do alone.
+    mapfile -t still < <(missing_of "${missing[@]}")
+    for p in "${still[@]}"; do install "$p" || true; done
+  fi
+  mapfile -t failed < <(missing_of "${missing[@]}")
+  if [ ${#failed[@]} -gt 0 ]; then
+    for p in "${failed[@]}"; do say "cannot install the required package $p"; done
+    exit 1
+  fi
+  # The posix thread model is the one the project builds with.
+  update-alternatives --set i686-w64-mingw32-g++ /usr/bin/i686-w64-mingw32-g++-posix >/dev/null 2>&1 || true
+  update-alternatives --set i686-w64-mingw32-gcc /usr/bin/i686-w64-mingw32-gcc-posix >/dev/null 2>&1 || true
+  say "installed: ${missing[*]}"
+fi
+
+if [ ${#missing_opt[@]} -gt 0 ]; then
+  update
+  if install "${missing_opt[@]}"; then
+    rm -f "$stamp"
+    say "installed: ${missing_opt[*]}"
+  else
+    mkdir -p "$(dirname "$stamp")" && touch "$stamp"
+    say "Wine32 (${missing_opt[*]}) cannot be installed from this mirror now; the x86_64 build is the one tested"
+  fi
+fi
+
+if ! have_locale; then
+  localedef -i ja_JP -f UTF-8 "$locale_name" >/dev/null 2>&1 || true
+  if ! have_locale; then
+    say "cannot generate the locale $locale_name (package locales)"
+    exit 1
+  fi
+fi
+exit 0
