@@ -6,6 +6,7 @@
 #include <string>
 
 #include "install/addon_edit.h"
+#include "platform/handles.h"
 
 namespace {
 
@@ -31,29 +32,6 @@ AddonStatus fail(AddonResult result, DWORD windowsError) {
   return s;
 }
 
-// A file handle that closes itself. close() reports the result, because a
-// close can be where a delayed write fails.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : handle_(h) {}
-  ~FileHandle() { close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE getUnsafe() const { return handle_; }
-  // True when the handle was open and closed cleanly.
-  bool close() {
-    if (handle_ == INVALID_HANDLE_VALUE) return false;
-    BOOL closed = CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed != FALSE;
-  }
-
- private:
-  HANDLE handle_;
-};
-
 // Removes a file when it goes out of scope, unless released.
 class ScopedFileRemoval {
  public:
@@ -73,11 +51,11 @@ const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Reads a whole file. On failure data is unspecified and the status says why.
 AddonStatus readWholeFile(const std::string& path, std::string& data) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return fail(AddonResult::ReadFailed, GetLastError());
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.getUnsafe(), &size)) return fail(AddonResult::ReadFailed, GetLastError());
+  if (!GetFileSizeEx(file.get(), &size)) return fail(AddonResult::ReadFailed, GetLastError());
   if (size.QuadPart > static_cast<LONGLONG>(kMaxAddonFileBytes)) {
     return fail(AddonResult::FileTooLarge, ERROR_FILE_TOO_LARGE);
   }
@@ -88,7 +66,7 @@ AddonStatus readWholeFile(const std::string& path, std::string& data) {
   char buffer[64 * 1024];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file.getUnsafe(), buffer, sizeof(buffer), &got, nullptr)) {
+    if (!ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr)) {
       return fail(AddonResult::ReadFailed, GetLastError());
     }
     if (got == 0) break;
@@ -100,12 +78,12 @@ AddonStatus readWholeFile(const std::string& path, std::string& data) {
 
 // Writes all of data to an open handle, then flushes and closes it. Success
 // means every byte reached the file and the close succeeded.
-bool writeAllAndClose(FileHandle& file, const std::string& data, DWORD& error) {
+bool writeAllAndClose(win::FileHandle& file, const std::string& data, DWORD& error) {
   size_t done = 0;
   while (done < data.size()) {
     DWORD chunk = static_cast<DWORD>(data.size() - done > 0x10000 ? 0x10000 : data.size() - done);
     DWORD written = 0;
-    if (!g_writeFile(file.getUnsafe(), data.data() + done, chunk, &written, nullptr)) {
+    if (!g_writeFile(file.get(), data.data() + done, chunk, &written, nullptr)) {
       error = GetLastError();
       return false;
     }
@@ -115,7 +93,7 @@ bool writeAllAndClose(FileHandle& file, const std::string& data, DWORD& error) {
     }
     done += written;
   }
-  if (!FlushFileBuffers(file.getUnsafe())) {
+  if (!FlushFileBuffers(file.get())) {
     error = GetLastError();
     return false;
   }
@@ -144,7 +122,7 @@ AddonStatus editExisting(const std::string& filePath, const AddonEntry& entry) {
 
   const std::string edited = editAddonFile(original, entry).bytes;
 
-  FileHandle temp(CreateFileA(tempPath, GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
+  win::FileHandle temp(CreateFileA(tempPath, GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!temp.valid()) return fail(AddonResult::TempWriteFailed, GetLastError());
   DWORD error = 0;
@@ -161,7 +139,7 @@ AddonStatus editExisting(const std::string& filePath, const AddonEntry& entry) {
 }
 
 AddonStatus createNew(const std::string& filePath, const char* fileName, const AddonEntry& entry) {
-  FileHandle file(CreateFileA(filePath.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+  win::FileHandle file(CreateFileA(filePath.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return fail(AddonResult::CreateFailed, GetLastError());
   // The file did not exist a moment ago: an incomplete one is removed rather

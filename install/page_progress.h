@@ -14,7 +14,7 @@
 
 #include "install/progress_frames.h"
 #include "install/worker.h"
-#include "pages/scoped_handle.h"
+#include "platform/handles.h"
 #include "system/uninstaller_setup.h"
 #include "wizard/wizard_page.h"
 
@@ -57,7 +57,7 @@ class PageProgress : public TL3Page {
   // Fields in the order the page's state describes; set when the run starts.
   std::unique_ptr<WorkerParams> workerParams;       // owned; null after the end message
   Porter::UninstallerSetup* uninstallRecord = nullptr;  // owned until committed
-  ScopedHandle workerThread;                        // closed at the end message
+  win::KernelHandle workerThread;                        // closed at the end message
   // The channel carries 32-bit unsigned counts; they are kept in these 32-bit
   // fields and read back as unsigned, so a run up to 4 GiB shows correctly.
   int32_t totalBytes = 0;

@@ -1,7 +1,7 @@
 #include "pages/page_simconnect.h"
 
 #include "install/install_options.h"
-#include "pages/scoped_handle.h"
+#include "platform/handles.h"
 #include "pages/simconnect_command.h"
 #include "resources/resource_ids.h"
 #include "wizard/strings.h"
@@ -46,8 +46,8 @@ bool PageSimConnect::runSimConnectInstaller(const std::string& productDir, DWORD
     lastError = GetLastError();
     return false;
   }
-  ScopedHandle processHandle(process.hProcess);
-  ScopedHandle threadHandle(process.hThread);
+  win::KernelHandle processHandle(process.hProcess);
+  win::KernelHandle threadHandle(process.hThread);
   // The wizard does not respond while msiexec runs: msiexec owns the screen.
   WaitForSingleObject(processHandle.get(), INFINITE);
   return true;

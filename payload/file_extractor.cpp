@@ -10,6 +10,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/handles.h"
+
 #if defined(__i386__) || defined(_M_IX86)
 // The inflater is initialised with the structure size of the zlib the
 // installer was designed against; on i686 that layout is 56 bytes.
@@ -22,27 +24,6 @@ const char kZlibVersionText[] = "1.2.1";
 const char kDeleteFileTag[] = "DeleteFile";
 
 const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
-
-// A file handle closed on every way out.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() { close(); }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  // False when the close itself fails (a late write error surfaces here).
-  bool close() {
-    if (handle_ == INVALID_HANDLE_VALUE) return true;
-    BOOL closed = CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed != FALSE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // Deletes a file that a failed extraction left behind, unless released.
 class RemoveOnFailure {
@@ -325,7 +306,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   }
 
   {
-    FileHandle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE,
+    win::FileHandle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.valid()) return fail(ExtractResult::OutputNotCreated, GetLastError());

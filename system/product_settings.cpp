@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/handles.h"
 #include "resources/resource_ids.h"
 #include "wizard/strings.h"
 
@@ -14,29 +15,12 @@ namespace {
 
 constexpr const char* kDeleteRegTreeTag = "DeleteRegTree";
 
-// Owns an open registry key; closes it on every path out.
-class RegKey {
- public:
-  RegKey() = default;
-  ~RegKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-
-  HKEY* receive() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 bool writeSettings(const char* productDir) {
   if (productDir == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  RegKey key;
+  win::RegKey key;
   LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, const_cast<char*>(""), 0, KEY_WRITE,
                                 nullptr, key.receive(), nullptr);
   if (status != ERROR_SUCCESS) {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "resources/resource_ids.h"
-#include "system/com_ref.h"
+#include "platform/handles.h"
 #include "system/start_menu_seam.h"
 #include "wizard/strings.h"
 
@@ -86,13 +86,13 @@ bool createStartMenuShortcuts(const char* fsProgram, const char* fsxProgram, con
 
   const std::string desc = loadResourceString(IDS_DESC_STARTMENU);
   {
-    ComRef<IShellLinkA> link;
+    win::ComRef<IShellLinkA> link;
     HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.receive());
     if (FAILED(hr)) {
       SetLastError(static_cast<DWORD>(hr));
       return false;
     }
-    ComRef<IPersistFile> file;
+    win::ComRef<IPersistFile> file;
     hr = link->QueryInterface(IID_IPersistFile, file.receive());
     if (FAILED(hr)) {
       SetLastError(static_cast<DWORD>(hr));

@@ -4,6 +4,8 @@
 #include <new>
 #include <string>
 
+#include "platform/handles.h"
+
 namespace {
 
 // The record's registry names, shared with tluninstall.exe: defined once here.
@@ -16,22 +18,6 @@ const char kValueEventCount[] = "PorterEvents";
 const char kValueTagPrefix[] = "PorterTag";
 const char kValueParamsPrefix[] = "PorterParams";
 const char kValueDescPrefix[] = "PorterDesc";
-
-// Closes the key on every way out of commit.
-class RegKey {
- public:
-  RegKey() = default;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  ~RegKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  HKEY* receive() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
 
@@ -80,7 +66,7 @@ bool UninstallerSetupImpl::writeRecord() {
 
   const std::string keyPath = std::string(kUninstallKeyRoot) + displayName;
   char emptyClass[] = "";
-  RegKey key;
+  win::RegKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, emptyClass, 0, KEY_ALL_ACCESS, nullptr, key.receive(),
                       nullptr) != ERROR_SUCCESS) {
     return false;

@@ -27,6 +27,7 @@
 #include "install/worker.h"
 #include "payload/catalogue.h"
 #include "payload/file_extractor.h"
+#include "platform/handles.h"
 #include "wizard/strings.h"
 
 #if defined(__i386__) || defined(_M_IX86)
@@ -40,40 +41,6 @@ namespace {
 constexpr double kMiB = 1024.0 * 1024.0;
 
 // ---- small platform helpers -----------------------------------------------------
-
-// Owns a kernel handle (null and INVALID_HANDLE_VALUE both mean none).
-class Handle {
- public:
-  explicit Handle(HANDLE h = nullptr) : h_(h) {}
-  ~Handle() { reset(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-  void reset(HANDLE h = nullptr) {
-    if (valid()) CloseHandle(h_);
-    h_ = h;
-  }
-
- private:
-  HANDLE h_;
-};
-
-// Owns a FindFirstFileA search.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  ~FindHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // An inflate stream ended on every way out.
 class Inflater {
@@ -105,7 +72,7 @@ double now() {
 
 bool removeTree(const std::string& path) {
   WIN32_FIND_DATAA data;
-  FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
+  win::FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
   if (find.valid()) {
     do {
       std::string name = data.cFileName;
@@ -126,7 +93,7 @@ bool removeTree(const std::string& path) {
 // Relative path -> size of every file under folder.
 void listTree(const std::string& folder, const std::string& prefix, std::map<std::string, uint64_t>* out) {
   WIN32_FIND_DATAA data;
-  FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+  win::FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
   if (!find.valid()) return;
   do {
     std::string name = data.cFileName;
@@ -269,7 +236,7 @@ double runChannelAlone(size_t count) {
   tltest::MessageSink sink;
   ChannelArgs args{sink.window(), count};
   const double start = now();
-  Handle thread(CreateThread(nullptr, 0, postOnly, &args, 0, nullptr));
+  win::KernelHandle thread(CreateThread(nullptr, 0, postOnly, &args, 0, nullptr));
   if (!thread.valid()) die("channel: no thread");
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -335,7 +302,7 @@ double runLimit(HMODULE module, const CatalogueIndex& index, uint32_t chunkSize,
       if (GetTempFileNameA(parentPath(job.target).c_str(), "", 0, name) == 0) die("probe failed");
       DeleteFileA(name);
     }
-    Handle file(CreateFileA(job.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    win::KernelHandle file(CreateFileA(job.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) die("limit: cannot create " + job.target);
     Inflater inflater;
@@ -387,7 +354,7 @@ double runProcess(const std::string& commandLine) {
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
     die("cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")");
   }
-  Handle thread(pi.hThread), process(pi.hProcess);
+  win::KernelHandle thread(pi.hThread), process(pi.hProcess);
   WaitForSingleObject(process.get(), INFINITE);
   const double seconds = now() - start;
   DWORD code = 1;
@@ -462,7 +429,7 @@ int peakMode(const Args& a, HMODULE payload) {
   if (!makeFolder(a.out)) die("cannot create " + a.out);
   const double before = static_cast<double>(pagefileBytes()) / kMiB;
   Sampler sampler;
-  Handle thread(CreateThread(nullptr, 0, &Sampler::run, &sampler, 0, nullptr));
+  win::KernelHandle thread(CreateThread(nullptr, 0, &Sampler::run, &sampler, 0, nullptr));
   WorkerRun run = runWorker(payload, a.out, false, false, true);
   sampler.stop.store(true);
   if (thread.valid()) WaitForSingleObject(thread.get(), INFINITE);
@@ -571,7 +538,7 @@ int main(int argc, char** argv) {
       std::vector<char> line(cmd.begin(), cmd.end());
       line.push_back('\0');
       if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        Handle thread(pi.hThread), process(pi.hProcess);
+        win::KernelHandle thread(pi.hThread), process(pi.hProcess);
         writeEnd.reset();  // the child holds the only write end now: end of file when it exits
         std::string text;
         char buffer[256];

@@ -14,22 +14,9 @@
 #include <vector>
 
 #include "payload/catalogue.h"
+#include "platform/handles.h"
 
 namespace {
-
-class DataModule {
- public:
-  explicit DataModule(const char* path) : module_(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-  DataModule(const DataModule&) = delete;
-  DataModule& operator=(const DataModule&) = delete;
-  ~DataModule() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  HMODULE getUnsafe() const { return module_; }
-
- private:
-  HMODULE module_;
-};
 
 class Inflater {
  public:
@@ -95,10 +82,10 @@ class PayloadModule : public ::testing::TestWithParam<Fixture> {};
 
 TEST_P(PayloadModule, ResourcesMatchThePackerOutputAndInflateToTheTree) {
   const Fixture& f = GetParam();
-  DataModule module(f.module);
-  ASSERT_NE(module.getUnsafe(), nullptr) << f.module << " error " << GetLastError();
+  win::Module module(LoadLibraryExA(f.module, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_NE(module.get(), nullptr) << f.module << " error " << GetLastError();
 
-  Resource catalogue = neutralResource(module.getUnsafe(), kCatalogueResourceId);
+  Resource catalogue = neutralResource(module.get(), kCatalogueResourceId);
   ASSERT_NE(catalogue.data, nullptr) << "error " << catalogue.error;
   std::vector<uint8_t> catalogueFile = readFile(std::string(f.payloadDir) + "\\catalogue.bin");
   ASSERT_FALSE(catalogueFile.empty());
@@ -116,14 +103,14 @@ TEST_P(PayloadModule, ResourcesMatchThePackerOutputAndInflateToTheTree) {
   ASSERT_GT(chunks, 0u);
   for (uint32_t k = 1; k <= chunks; ++k) {
     SCOPED_TRACE("chunk " + std::to_string(k) + " of " + std::to_string(chunks));
-    Resource chunk = neutralResource(module.getUnsafe(), k);
+    Resource chunk = neutralResource(module.get(), k);
     ASSERT_NE(chunk.data, nullptr) << "error " << chunk.error;
     std::vector<uint8_t> expected = readFile(chunkFile(f.payloadDir, k));
     if (k < chunks) EXPECT_EQ(chunk.size, chunkSize);
     EXPECT_GE(chunk.size, 1u);
     EXPECT_EQ(std::vector<uint8_t>(chunk.data, chunk.data + chunk.size), expected);
   }
-  Resource beyond = neutralResource(module.getUnsafe(), chunks + 1);
+  Resource beyond = neutralResource(module.get(), chunks + 1);
   EXPECT_EQ(beyond.data, nullptr);
   EXPECT_EQ(beyond.error, static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
 
@@ -137,7 +124,7 @@ TEST_P(PayloadModule, ResourcesMatchThePackerOutputAndInflateToTheTree) {
     z.avail_out = static_cast<uInt>(out.size());
     int rc = Z_OK;
     bool walked = forEachPiece(entry, chunkSize, [&](const StreamPiece& piece) {
-      Resource chunk = neutralResource(module.getUnsafe(), piece.chunkId);
+      Resource chunk = neutralResource(module.get(), piece.chunkId);
       if (chunk.data == nullptr || piece.position + piece.length > chunk.size) return false;
       z.next_in = const_cast<Bytef*>(chunk.data + piece.position);
       z.avail_in = piece.length;
@@ -162,9 +149,9 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, PayloadModule,
 TEST(PayloadModuleFailures, ModuleWithoutAPayloadHasNoCatalogue) {
   char self[MAX_PATH];
   ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-  DataModule module(self);
-  ASSERT_NE(module.getUnsafe(), nullptr);
-  Resource catalogue = neutralResource(module.getUnsafe(), kCatalogueResourceId);
+  win::Module module(LoadLibraryExA(self, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_NE(module.get(), nullptr);
+  Resource catalogue = neutralResource(module.get(), kCatalogueResourceId);
   EXPECT_EQ(catalogue.data, nullptr);
   EXPECT_TRUE(catalogue.error == ERROR_RESOURCE_TYPE_NOT_FOUND || catalogue.error == ERROR_RESOURCE_DATA_NOT_FOUND ||
               catalogue.error == ERROR_RESOURCE_NAME_NOT_FOUND)

@@ -6,25 +6,11 @@
 
 #include <string>
 
+#include "platform/handles.h"
+
 namespace tlharden {
 
-// An owned kernel handle, closed by the destructor. Non-copyable.
-class Handle {
- public:
-  explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-  ~Handle() { reset(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  void reset(HANDLE handle = nullptr) {
-    if (valid()) CloseHandle(handle_);
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_;
-};
+using Handle = win::KernelHandle;
 
 // Runs commandLine in folder workingFolder and waits up to timeoutMs. True
 // with *exitCode and everything it wrote to stdout in *output; false (and

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/handles.h"
+
 namespace roundtrip {
 namespace {
 
@@ -15,35 +17,6 @@ uint64_t hashBytes(const unsigned char* data, size_t size, uint64_t hash = 14695
   }
   return hash;
 }
-
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-class KeyHandle {
- public:
-  KeyHandle() = default;
-  ~KeyHandle() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  HKEY* out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 std::string fileSummary(const std::string& path, uint64_t size) {
   uint64_t hash = 1469598103934665603ull;
@@ -82,7 +55,7 @@ void MachineSnapshot::addFolder(const std::string& folder) {
 void MachineSnapshot::walkFolder(const std::string& folder) {
   entries_[lowerAscii(folder) + "\\"] = "dir";
   WIN32_FIND_DATAA data;
-  FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+  win::FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
   if (find.get() == INVALID_HANDLE_VALUE) return;
   do {
     const std::string name = data.cFileName;
@@ -98,8 +71,8 @@ void MachineSnapshot::walkFolder(const std::string& folder) {
 }
 
 void MachineSnapshot::addKey(const std::string& key) {
-  KeyHandle handle;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, handle.out()) != ERROR_SUCCESS) return;
+  win::RegKey handle;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, handle.receive()) != ERROR_SUCCESS) return;
   walkKey(handle.get(), "hklm\\" + lowerAscii(key));
 }
 
@@ -122,8 +95,8 @@ void MachineSnapshot::walkKey(HKEY key, const std::string& path) {
     DWORD nameSize = static_cast<DWORD>(name.size());
     if (RegEnumKeyExA(key, i, name.data(), &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     const std::string sub(name.data(), nameSize);
-    KeyHandle child;
-    if (RegOpenKeyExA(key, sub.c_str(), 0, KEY_READ, child.out()) != ERROR_SUCCESS) continue;
+    win::RegKey child;
+    if (RegOpenKeyExA(key, sub.c_str(), 0, KEY_READ, child.receive()) != ERROR_SUCCESS) continue;
     walkKey(child.get(), path + "\\" + lowerAscii(sub));
   }
 }

@@ -7,23 +7,11 @@
 
 #include <string>
 
+#include "platform/handles.h"
+
 namespace {
 
 const std::string kTree = TL_SAMPLE_TREE;
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (h_ != nullptr) CloseHandle(h_);
-  }
-  HANDLE getUnsafe() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // Runs a command line to its end; the exit code, or -1 when it cannot start.
 long runToEnd(const std::string& commandLine) {
@@ -32,10 +20,10 @@ long runToEnd(const std::string& commandLine) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   if (!CreateProcessA(nullptr, &buffer[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return -1;
-  Handle process(info.hProcess), thread(info.hThread);
-  WaitForSingleObject(process.getUnsafe(), 60000);
+  win::KernelHandle process(info.hProcess), thread(info.hThread);
+  WaitForSingleObject(process.get(), 60000);
   DWORD code = 0;
-  GetExitCodeProcess(process.getUnsafe(), &code);
+  GetExitCodeProcess(process.get(), &code);
   return static_cast<long>(code);
 }
 

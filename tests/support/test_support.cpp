@@ -3,49 +3,21 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/handles.h"
+
 namespace tltest {
 
 namespace {
 
 LONG g_scratchCounter = 0;
 
-struct FindHandle {
-  HANDLE handle;
-  explicit FindHandle(HANDLE h) : handle(h) {}
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  ~FindHandle() {
-    if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
-  }
-};
-
-struct KeyHandle {
-  HKEY key = nullptr;
-  KeyHandle() = default;
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  ~KeyHandle() {
-    if (key != nullptr) RegCloseKey(key);
-  }
-};
-
-struct FileHandle {
-  HANDLE handle;
-  explicit FileHandle(HANDLE h) : handle(h) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
-
 bool isDotEntry(const char* name) { return std::string(name) == "." || std::string(name) == ".."; }
 
 void collectFiles(const std::string& root, const std::string& relative, std::vector<std::string>* out) {
   const std::string folder = relative.empty() ? root : root + "\\" + relative;
   WIN32_FIND_DATAA data;
-  FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
-  if (find.handle == INVALID_HANDLE_VALUE) return;
+  win::FindHandle find(FindFirstFileA((folder + "\\*").c_str(), &data));
+  if (!find.valid()) return;
   do {
     if (isDotEntry(data.cFileName)) continue;
     const std::string child = relative.empty() ? data.cFileName : relative + "\\" + data.cFileName;
@@ -54,7 +26,7 @@ void collectFiles(const std::string& root, const std::string& relative, std::vec
     } else {
       out->push_back(child);
     }
-  } while (FindNextFileA(find.handle, &data));
+  } while (FindNextFileA(find.get(), &data));
 }
 
 }  // namespace
@@ -83,8 +55,8 @@ std::string ScopedTempDir::file(const std::string& relative) const { return path
 bool removeTree(const std::string& path) {
   WIN32_FIND_DATAA data;
   {
-    FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
-    if (find.handle != INVALID_HANDLE_VALUE) {
+    win::FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
+    if (find.valid()) {
       do {
         if (isDotEntry(data.cFileName)) continue;
         const std::string child = path + "\\" + data.cFileName;
@@ -94,7 +66,7 @@ bool removeTree(const std::string& path) {
           SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
           DeleteFileA(child.c_str());
         }
-      } while (FindNextFileA(find.handle, &data));
+      } while (FindNextFileA(find.get(), &data));
     }
   }
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -103,31 +75,31 @@ bool removeTree(const std::string& path) {
 }
 
 bool writeFile(const std::string& path, const std::string& bytes) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.handle == INVALID_HANDLE_VALUE) return false;
+  if (!file.valid()) return false;
   size_t done = 0;
   while (done < bytes.size()) {
     DWORD piece = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
     DWORD written = 0;
-    if (!WriteFile(file.handle, bytes.data() + done, piece, &written, nullptr) || written != piece) return false;
+    if (!WriteFile(file.get(), bytes.data() + done, piece, &written, nullptr) || written != piece) return false;
     done += piece;
   }
   return true;
 }
 
 bool readFile(const std::string& path, std::string* bytes) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.handle == INVALID_HANDLE_VALUE) return false;
+  if (!file.valid()) return false;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.handle, &size)) return false;
+  if (!GetFileSizeEx(file.get(), &size)) return false;
   std::string content(static_cast<size_t>(size.QuadPart), '\0');
   size_t done = 0;
   while (done < content.size()) {
     DWORD piece = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 20));
     DWORD read = 0;
-    if (!ReadFile(file.handle, &content[done], piece, &read, nullptr) || read == 0) return false;
+    if (!ReadFile(file.get(), &content[done], piece, &read, nullptr) || read == 0) return false;
     done += read;
   }
   bytes->swap(content);
@@ -204,14 +176,14 @@ ScopedRegistryOverride::~ScopedRegistryOverride() {
 
 RegValue readRegValue(HKEY root, const std::string& subkey, const std::string& name) {
   RegValue value;
-  KeyHandle key;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_QUERY_VALUE, &key.key) != ERROR_SUCCESS) return value;
+  win::RegKey key;
+  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return value;
   DWORD type = REG_NONE;
   DWORD size = 0;
-  if (RegQueryValueExA(key.key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return value;
+  if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return value;
   std::string data(size, '\0');
   if (size > 0 &&
-      RegQueryValueExA(key.key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) !=
+      RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) !=
           ERROR_SUCCESS) {
     return value;
   }
@@ -223,18 +195,18 @@ RegValue readRegValue(HKEY root, const std::string& subkey, const std::string& n
 }
 
 bool regKeyExists(HKEY root, const std::string& subkey) {
-  KeyHandle key;
-  return RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key.key) == ERROR_SUCCESS;
+  win::RegKey key;
+  return RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
 }
 
 std::vector<std::string> regValueNames(HKEY root, const std::string& subkey) {
   std::vector<std::string> names;
-  KeyHandle key;
-  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key.key) != ERROR_SUCCESS) return names;
+  win::RegKey key;
+  if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, key.receive()) != ERROR_SUCCESS) return names;
   for (DWORD i = 0;; ++i) {
     char name[16384];
     DWORD length = sizeof(name);
-    if (RegEnumValueA(key.key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumValueA(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     names.emplace_back(name, length);
   }
   std::sort(names.begin(), names.end());

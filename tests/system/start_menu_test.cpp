@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "install/documentation.h"
-#include "system/com_ref.h"
+#include "platform/handles.h"
 #include "recording_record.h"
 #include "support/test_support.h"
 #include "system/start_menu.h"
@@ -43,8 +43,8 @@ struct LoadedShortcut {
 
 LoadedShortcut loadShortcut(const std::string& file) {
   LoadedShortcut out;
-  ComRef<IShellLinkA> link;
-  ComRef<IPersistFile> persist;
+  win::ComRef<IShellLinkA> link;
+  win::ComRef<IPersistFile> persist;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.receive())) ||
       FAILED(link->QueryInterface(IID_IPersistFile, persist.receive())))
     return out;

@@ -11,23 +11,9 @@
 #include <cstdio>
 
 #include "payload/catalogue.h"
+#include "platform/handles.h"
 
 namespace {
-
-// FreeLibrary on every way out.
-class DataModule {
- public:
-  explicit DataModule(HMODULE module) : module_(module) {}
-  DataModule(const DataModule&) = delete;
-  DataModule& operator=(const DataModule&) = delete;
-  ~DataModule() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  HMODULE getUnsafe() const { return module_; }
-
- private:
-  HMODULE module_;
-};
 
 // The bytes of RT_RCDATA resource id, or nullptr (size 0) when it is absent.
 const uint8_t* resourceBytes(HMODULE module, uint32_t id, DWORD* size) {
@@ -49,13 +35,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: catdump FILE.exe|FILE.dll\n");
     return 1;
   }
-  DataModule module(LoadLibraryExA(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE));
-  if (module.getUnsafe() == nullptr) {
+  win::Module module(LoadLibraryExA(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  if (module.get() == nullptr) {
     std::fprintf(stderr, "catdump: cannot load %s (error %lu)\n", argv[1], GetLastError());
     return 2;
   }
   DWORD size = 0;
-  const uint8_t* catalogue = resourceBytes(module.getUnsafe(), kCatalogueResourceId, &size);
+  const uint8_t* catalogue = resourceBytes(module.get(), kCatalogueResourceId, &size);
   if (catalogue == nullptr) {
     std::fprintf(stderr, "catdump: %s has no payload catalogue (error %lu)\n", argv[1], GetLastError());
     return 3;
@@ -73,7 +59,7 @@ int main(int argc, char** argv) {
                 name.c_str());
     bool fits = forEachPiece(entry, chunkSize, [&](const StreamPiece& piece) {
       DWORD chunkLength = 0;
-      if (resourceBytes(module.getUnsafe(), piece.chunkId, &chunkLength) == nullptr ||
+      if (resourceBytes(module.get(), piece.chunkId, &chunkLength) == nullptr ||
           piece.position + piece.length > chunkLength) {
         std::fprintf(stderr, "catdump: %s needs bytes %u..%u of chunk %u, which %s\n", name.c_str(), piece.position,
                      piece.position + piece.length, piece.chunkId,
@@ -87,7 +73,7 @@ int main(int argc, char** argv) {
   }
   if (status == 4) std::fprintf(stderr, "catdump: the catalogue ends inside an entry\n");
   DWORD lastLength = 0;
-  if (lastChunk > 0 && resourceBytes(module.getUnsafe(), lastChunk, &lastLength) != nullptr) {
+  if (lastChunk > 0 && resourceBytes(module.get(), lastChunk, &lastLength) != nullptr) {
     std::printf("chunks 1..%u present, the last one %lu bytes\n", lastChunk, static_cast<unsigned long>(lastLength));
   }
   return status;

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "tools/uninstaller/relaunch.h"
-#include "tools/uninstaller/win_handles.h"
+#include "platform/handles.h"
 
 namespace uninst {
 
@@ -21,7 +21,7 @@ bool writeLogFile(const std::string& text) {
     else data.push_back(c);
   }
   if (data.empty() || data.back() != '\n') data += "\r\n";
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
   size_t written = 0;
   while (written < data.size()) {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "tools/uninstaller/win_handles.h"
+#include "platform/handles.h"
 
 namespace uninst {
 
@@ -75,8 +75,8 @@ bool runFromTemporaryCopy(const CommandLine& args, DWORD* exitCode, DWORD* error
     DeleteFileA(copy.c_str());
     return false;
   }
-  KernelHandle process(info.hProcess);
-  KernelHandle thread(info.hThread);
+  win::KernelHandle process(info.hProcess);
+  win::KernelHandle thread(info.hThread);
   WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;
   if (!GetExitCodeProcess(process.get(), &code)) code = static_cast<DWORD>(-1);

@@ -4,7 +4,7 @@
 #include <shlwapi.h>
 
 #include "tools/uninstaller/removal_plan.h"
-#include "tools/uninstaller/win_handles.h"
+#include "platform/handles.h"
 
 namespace uninst {
 
@@ -57,7 +57,7 @@ bool fileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
   std::wstring w = toSystemPath(normalized);
   if (w.empty()) return false;
   // No access rights are asked for, so a running image can still be opened.
-  FileHandle h(CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  win::FileHandle h(CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!h.valid()) return false;
   return GetFileInformationByHandle(h.get(), info) != FALSE;
@@ -171,7 +171,7 @@ StepResult deleteEmptyFolders(const std::string& params, const std::vector<std::
   for (size_t i = 0; i < nodes.size(); ++i) {
     std::wstring pattern = nodes[i].path + L"\\*";
     WIN32_FIND_DATAW found;
-    FindHandle find(FindFirstFileW(pattern.c_str(), &found));
+    win::FindHandle find(FindFirstFileW(pattern.c_str(), &found));
     if (!find.valid()) {
       DWORD error = GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) continue;  // empty

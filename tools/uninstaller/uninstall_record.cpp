@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "tools/uninstaller/removal_plan.h"
-#include "tools/uninstaller/win_handles.h"
+#include "platform/handles.h"
 
 namespace uninst {
 
@@ -66,7 +66,7 @@ RecordStatus readUninstallRecord(const std::string& name, UninstallRecord* out, 
   *out = UninstallRecord();
   *error = ERROR_SUCCESS;
   out->displayName = name;
-  RegKey key;
+  win::RegKey key;
   LSTATUS s = RegOpenKeyExA(HKEY_LOCAL_MACHINE, recordKeyPath(name).c_str(), 0, KEY_READ, key.receive());
   if (s != ERROR_SUCCESS) {
     *error = static_cast<DWORD>(s);
@@ -129,7 +129,7 @@ RecordStatus readUninstallRecord(const std::string& name, UninstallRecord* out, 
 }
 
 bool uninstallRecordExists(const std::string& name) {
-  RegKey key;
+  win::RegKey key;
   return RegOpenKeyExA(HKEY_LOCAL_MACHINE, recordKeyPath(name).c_str(), 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
 }
 
