@@ -40,7 +40,7 @@ have_locale || need_locale=1
 
 # Wine32 that could not be had is tried again at most every six hours, so that
 # each make call does not pay for an update that cannot help.
-stamp=/var/lib/towerlink-provision/wine32-unavailable
+stamp=${TL_PROVISION_STATE:-/var/lib/towerlink-provision}/wine32-unavailable
 if [ ${#missing_opt[@]} -gt 0 ] && [ -n "$(find "$stamp" -mmin -360 2>/dev/null)" ]; then
   missing_opt=()
 fi

@@ -8,14 +8,27 @@
 #    Flight Simulator leaves them), saves a screenshot of every page under
 #    BUILD/screens/, prints what was installed where, and leaves the prefix as
 #    it found it.
+# Both use a prefix of their own (WINDOWS_TREE/wineprefix-run), never the
+# tests' one. A run that did not end with that prefix clean (interrupted, a
+# failure, or a person's own tries in the wizard) leaves it without its
+# ".tl-run-clean" mark, and the next run starts from a fresh prefix instead of
+# refusing to run; it says so in one line.
 # Usage: run.sh BUILD_DIR WINDOWS_TREE
 set -u
 build=$(cd "$1" && pwd) || exit 1
 win=$(cd "$2" && pwd) || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
-prefix="$win/wineprefix"
+prefix="$win/wineprefix-run"
 . "$here/headless.sh"
 arch=$(tl_tree_arch "$win")
+clean_mark="$prefix/.tl-run-clean"
+if [ -d "$prefix" ] && [ ! -f "$clean_mark" ]; then
+  echo "== the earlier run's prefix may hold an installation (an interrupted run or a manual try): starting from a fresh prefix"
+  "$here/wine-session.sh" stop "$prefix" "$arch"
+  rm -rf "$prefix"
+fi
+# wine-run.sh runs every program of the tree in this prefix.
+export TL_TEST_PREFIX="$prefix" TL_TEST_WINEARCH="$arch"
 setup="$win/setup.exe"
 driver="$win/tests/e2e/wizard_e2e.exe"
 scenario="WizardEndToEnd.SameComputerWithFs2004AndFsx"
@@ -30,6 +43,7 @@ display_answers() {
 if display_answers; then
   "$here/wine-prefix.sh" "$prefix" "$arch" || { echo "could not create the Wine prefix" >&2; exit 1; }
   echo "== the TowerLink Setup wizard on $DISPLAY (prefix $prefix)"
+  rm -f "$clean_mark"  # what a person installs stays there
   exec "$win/wine-run.sh" "$setup"
 fi
 
@@ -64,8 +78,11 @@ rm -f "$shots"/*.png "$shots"/*.bmp "$shots"/*.request
 watcher=$!
 
 echo "== driving the wizard of $setup on $DISPLAY ($arch)"
+rm -f "$clean_mark"
 TL_E2E_SCREENS="$shots" TL_E2E_REPORT=1 "$win/wine-run.sh" "$driver" --gtest_filter="$scenario" 2>&1 | tr -d '\r'
 status=${PIPESTATUS[0]}
+# The scenario puts the prefix back as it found it only when it passes.
+[ "$status" -eq 0 ] && touch "$clean_mark"
 # Pictures the driver took itself (a page too short-lived for the loop).
 for bitmap in "$shots"/*.bmp; do
   [ -e "$bitmap" ] || continue

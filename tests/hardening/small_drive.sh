@@ -7,7 +7,7 @@
 # prefix is left as it was found.
 set -u
 state=$2
-prefix=$3
+prefix=${TL_TEST_PREFIX:-$3}
 mountpoint="$state/small-drive"
 letterfile="$state/small-drive.letter"
 linkfile="$state/small-drive.link"
