@@ -7,6 +7,7 @@
 
 #include "install/addon_edit.h"
 #include "platform/handles.h"
+#include "wizard/ansi_code_page.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ AddonStatus fsxConfigFolder(std::string& folder) {
   HRESULT hr = SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
   if (hr != S_OK) return fail(AddonResult::NoAppDataFolder, static_cast<DWORD>(hr));
   std::string result(appData);
-  if (result.empty() || result.back() != '\\') result += '\\';
+  if (!lastCharIsBackslash(result, ansiLeadBytes())) result += '\\';
   result += kFsxSubfolder;
   folder = std::move(result);
   return AddonStatus();

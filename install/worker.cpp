@@ -8,6 +8,7 @@
 #include "install/progress_channel.h"
 #include "payload/file_extractor.h"
 #include "resources/resource_ids.h"
+#include "wizard/ansi_code_page.h"
 #include "wizard/strings.h"
 
 namespace {
@@ -30,7 +31,7 @@ struct Descriptions {
 };
 
 std::string withBackslash(const std::string& folder) {
-  if (!folder.empty() && folder.back() == '\\') return folder;
+  if (lastCharIsBackslash(folder, ansiLeadBytes())) return folder;
   return folder + '\\';
 }
 

@@ -7,7 +7,7 @@
 #include "install/documentation.h"
 #include "install/install_options.h"
 #include "resources/resource_ids.h"
-#include "wizard/text_format.h"
+#include "wizard/ansi_code_page.h"
 
 namespace {
 constexpr char kReadmeFile[] = "readme.txt";

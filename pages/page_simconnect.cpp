@@ -4,6 +4,7 @@
 #include "platform/handles.h"
 #include "pages/simconnect_command.h"
 #include "resources/resource_ids.h"
+#include "wizard/ansi_code_page.h"
 #include "wizard/strings.h"
 
 namespace {
@@ -28,7 +29,7 @@ bool PageSimConnect::runSimConnectInstaller(const std::string& productDir, DWORD
     lastError = length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
     return false;
   }
-  const std::string program = msiexecPath(systemDir);
+  const std::string program = msiexecPath(systemDir, ansiLeadBytes());
 
   // CreateProcessA may write into the command line, so it lives in a buffer
   // of its own; a product folder too long for it is refused, never cut.

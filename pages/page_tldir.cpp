@@ -7,7 +7,7 @@
 #include "pages/registry_text.h"
 #include "resources/resource_ids.h"
 #include "system/product_settings.h"
-#include "wizard/text_format.h"
+#include "wizard/ansi_code_page.h"
 
 namespace {
 

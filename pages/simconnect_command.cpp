@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-std::string msiexecPath(const std::string& systemDir) {
+std::string msiexecPath(const std::string& systemDir, const LeadBytes& leadBytes) {
   if (systemDir.empty()) return std::string();
   std::string path = systemDir;
-  if (path.back() != '\\') path += '\\';
+  if (!lastCharIsBackslash(path, leadBytes)) path += '\\';
   path += "msiexec.exe";
   return path;
 }

@@ -69,16 +69,16 @@ size_t forEachSelected(const CatalogueIndex& index, const std::string& normalise
 }
 
 std::string buildTargetPath(const std::string& folder, const std::string& normalisedSelector,
-                            const std::string& key) {
+                            const std::string& key, const LeadBytes& leadBytes) {
   std::string path = folder;
-  if (path.empty() || path.back() != '\\') path.push_back('\\');
+  if (!lastCharIsBackslash(path, leadBytes)) path.push_back('\\');
   std::string rest = key.size() > normalisedSelector.size() ? key.substr(normalisedSelector.size()) : std::string();
   if (!rest.empty() && rest.front() == '\\') rest.erase(0, 1);
   return path + rest;
 }
 
-std::string parentPath(const std::string& path) {
-  size_t slash = path.rfind('\\');
+std::string parentPath(const std::string& path, const LeadBytes& leadBytes) {
+  size_t slash = findLastBackslash(path, leadBytes);
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "wizard/ansi_chars.h"
+
 constexpr uint16_t kCatalogueResourceId = 65535;
 constexpr size_t kCatalogueHeaderSize = 8;
 constexpr size_t kCatalogueEntryFixedSize = 20;
@@ -41,7 +43,8 @@ enum class CatalogueParse {
 CatalogueParse parseCatalogue(const uint8_t* data, size_t size, uint32_t* chunkSize, CatalogueIndex* index);
 
 // Catalogue form of a caller's name or selector: '/' -> '\', ASCII A-Z lowered,
-// one trailing backslash removed. Empty text stays empty.
+// one trailing backslash removed. Empty text stays empty. Byte by byte: names
+// and selectors are ASCII (the packer refuses any other byte), never folders.
 std::string normalizePath(const std::string& text);
 
 // True when key starts with prefix (plain byte prefix, no separator required).
@@ -53,13 +56,16 @@ bool hasPrefix(const std::string& key, const std::string& prefix);
 size_t forEachSelected(const CatalogueIndex& index, const std::string& normalisedSelector,
                        const std::function<void(const std::string&, const CatalogueEntry&)>& visit);
 
-// Target path of key under folder: folder + '\' if missing + key minus the
-// first S bytes, minus one leading backslash of that rest.
+// Target path of key under folder: folder + '\' unless its last character is
+// one + key minus the first S bytes, minus one leading backslash of that rest.
+// The folder comes from the user or the registry and may hold double-byte
+// characters of the ANSI code page, told apart with leadBytes (wizard/ansi_chars.h);
+// catalogue names are ASCII.
 std::string buildTargetPath(const std::string& folder, const std::string& normalisedSelector,
-                            const std::string& key);
+                            const std::string& key, const LeadBytes& leadBytes);
 
-// Text before the last backslash ("" when there is none).
-std::string parentPath(const std::string& path);
+// Text before the last backslash character ("" when there is none).
+std::string parentPath(const std::string& path, const LeadBytes& leadBytes);
 
 // One piece of a file's compressed stream inside one chunk.
 struct StreamPiece {

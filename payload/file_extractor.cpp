@@ -11,6 +11,7 @@
 #include <new>
 
 #include "platform/handles.h"
+#include "wizard/ansi_code_page.h"
 
 #if defined(__i386__) || defined(_M_IX86)
 // The inflater is initialised with the structure size of the zlib the
@@ -152,7 +153,7 @@ bool FileExtractorImpl::ensureDirectory(const std::string& folder) {
   while (!current.empty()) {
     if (CreateDirectoryA(current.c_str(), nullptr)) break;
     pending.push_front(current);
-    current = parentPath(current);
+    current = parentPath(current, ansiLeadBytes());
   }
   if (current.empty()) return false;
   for (const std::string& level : pending) {
@@ -289,7 +290,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   if (found == index_.end()) return ExtractResult::NotInCatalogue;
   const CatalogueEntry entry = found->second;
 
-  const std::string folder = parentPath(finalPath);
+  const std::string folder = parentPath(finalPath, ansiLeadBytes());
   if (!folderReady(folder)) return fail(ExtractResult::FolderNotCreated, GetLastError());
   if (finalPath.size() >= MAX_PATH) return fail(ExtractResult::OutputNotCreated, ERROR_FILENAME_EXCED_RANGE);
 
@@ -365,7 +366,7 @@ ExtractResult FileExtractorImpl::extractFolder(const char* selector, const char*
       }
     }
     if (skip) continue;
-    const std::string target = buildTargetPath(targetFolder, normalisedSelector, key);
+    const std::string target = buildTargetPath(targetFolder, normalisedSelector, key, ansiLeadBytes());
     ExtractResult result = extractFile(key.c_str(), target.c_str(), false);
     if (result != ExtractResult::Ok) return result;
     ++extracted;

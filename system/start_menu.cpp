@@ -12,6 +12,7 @@
 #include "resources/resource_ids.h"
 #include "platform/handles.h"
 #include "system/start_menu_seam.h"
+#include "wizard/ansi_code_page.h"
 #include "wizard/strings.h"
 
 namespace {
@@ -71,7 +72,7 @@ bool createStartMenuShortcuts(const char* fsProgram, const char* fsxProgram, con
 
   std::string folder;
   if (!findProgramsFolder(&folder)) return false;
-  if (folder.back() != '\\') folder += '\\';
+  if (!lastCharIsBackslash(folder, ansiLeadBytes())) folder += '\\';
   folder += loadResourceString(IDS_STARTMENU_FOLDER);
   folder += '\\';
 

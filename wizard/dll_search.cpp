@@ -1,5 +1,7 @@
 #include "wizard/dll_search.h"
 
+#include "wizard/ansi_code_page.h"
+
 namespace {
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -53,7 +55,7 @@ std::string systemFolderPath(const char* fileName) {
   UINT length = GetSystemDirectoryA(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return std::string();
   std::string path(folder, length);
-  if (path.back() != '\\') path.push_back('\\');
+  if (!lastCharIsBackslash(path, ansiLeadBytes())) path.push_back('\\');
   path += fileName;
   if (path.size() >= MAX_PATH) return std::string();
   return path;

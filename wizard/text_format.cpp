@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-void addTrailingBackslash(std::string& path) {
-  if (!path.empty() && path.back() != '\\') path.push_back('\\');
+void addTrailingBackslash(std::string& path, const LeadBytes& leadBytes) {
+  if (!path.empty() && !lastCharIsBackslash(path, leadBytes)) path.push_back('\\');
 }
 
 std::string intToString(int value) {

@@ -28,6 +28,7 @@
 #include "payload/catalogue.h"
 #include "payload/file_extractor.h"
 #include "platform/handles.h"
+#include "wizard/ansi_code_page.h"
 #include "wizard/strings.h"
 
 #if defined(__i386__) || defined(_M_IX86)
@@ -286,7 +287,9 @@ double runLimit(HMODULE module, const CatalogueIndex& index, uint32_t chunkSize,
   const double start = now();
   std::set<std::string> folders;
   for (const Job& job : jobs) {
-    for (std::string f = parentPath(job.target); f.size() > 3; f = parentPath(f)) folders.insert(f);
+    for (std::string f = parentPath(job.target, ansiLeadBytes()); f.size() > 3; f = parentPath(f, ansiLeadBytes())) {
+      folders.insert(f);
+    }
   }
   for (const std::string& f : folders) {  // a parent sorts before its children
     if (!makeFolder(f)) die("limit: cannot create " + f);
@@ -299,7 +302,7 @@ double runLimit(HMODULE module, const CatalogueIndex& index, uint32_t chunkSize,
       // What the extractor does before every file: a temporary file made and
       // deleted in the target's folder.
       char name[MAX_PATH];
-      if (GetTempFileNameA(parentPath(job.target).c_str(), "", 0, name) == 0) die("probe failed");
+      if (GetTempFileNameA(parentPath(job.target, ansiLeadBytes()).c_str(), "", 0, name) == 0) die("probe failed");
       DeleteFileA(name);
     }
     win::KernelHandle file(CreateFileA(job.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

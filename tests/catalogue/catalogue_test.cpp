@@ -288,15 +288,15 @@ TEST(CatalogueSelection, TargetPaths) {
       {"C:\\P", "/tl/tl/a.exe", "\\tl\\tl\\a.exe", "C:\\P\\"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(buildTargetPath(c.folder, normalizePath(c.selector), c.key), c.expected)
+    EXPECT_EQ(buildTargetPath(c.folder, normalizePath(c.selector), c.key, LeadBytes()), c.expected)
         << "folder " << c.folder << " selector " << c.selector << " key " << c.key;
   }
 }
 
 TEST(CatalogueSelection, ParentPath) {
-  EXPECT_EQ(parentPath("C:\\a\\b\\c.txt"), "C:\\a\\b");
-  EXPECT_EQ(parentPath("C:\\a\\"), "C:\\a");
-  EXPECT_EQ(parentPath("c.txt"), "");
+  EXPECT_EQ(parentPath("C:\\a\\b\\c.txt", LeadBytes()), "C:\\a\\b");
+  EXPECT_EQ(parentPath("C:\\a\\", LeadBytes()), "C:\\a");
+  EXPECT_EQ(parentPath("c.txt", LeadBytes()), "");
 }
 
 }  // namespace

@@ -277,7 +277,7 @@ bool removeTree(const std::string& folder) {
       if (name == "." || name == "..") continue;
       const std::string path = root + "\\" + name;
       if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTree(path);
+        removeTree(path + "\\");  // a name may end in a double-byte character whose last byte is 0x5C
       } else {
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path.c_str());
@@ -433,9 +433,9 @@ PrefixGuard::~PrefixGuard() {
   }
 }
 
-InstalledSimulator PrefixGuard::installSimulator(Simulator version) {
+InstalledSimulator PrefixGuard::installSimulator(Simulator version, const std::string& folderName) {
   const SimulatorInfo& info = kSimulators[version];
-  InstalledSimulator sim{version, scratchRoot() + info.folderName + "\\"};
+  InstalledSimulator sim{version, scratchRoot() + (folderName.empty() ? info.folderName : folderName) + "\\"};
   makeFolders(sim.folder + info.aircraftSubfolder + "Cessna");
   writeFile(sim.folder + info.aircraftSubfolder + "Cessna\\aircraft.cfg", "[fltsim.0]\r\ntitle=Cessna\r\n");
   if (version != Fsx) {

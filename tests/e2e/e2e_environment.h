@@ -109,7 +109,8 @@ class PrefixGuard {
   // False, with the reason in *why, when an earlier run left something behind.
   bool clean(std::string* why) const;
 
-  InstalledSimulator installSimulator(Simulator version);
+  // folderName: its folder under the scratch root, instead of the usual one.
+  InstalledSimulator installSimulator(Simulator version, const std::string& folderName = std::string());
   // Creates APPDATA\Microsoft\FSX\, with dll.xml when contents is not null.
   void prepareFsxAddonFolder(const std::string* dllXml);
   // Stores "TLDir" as an earlier installation would have.

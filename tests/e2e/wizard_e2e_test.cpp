@@ -19,6 +19,7 @@
 #include "e2e/wizard_session.h"
 #include "install/progress_frames.h"
 #include "resources/resource_ids.h"
+#include "roundtrip/roundtrip_support.h"
 
 namespace e2e {
 namespace {
@@ -618,6 +619,98 @@ TEST_F(WizardEndToEnd, ReinstallProposesStoredFolder) {
 
   checkProductInstallation(choice);
   EXPECT_FALSE(folderExists(programFilesFolder() + "TowerLink"));
+}
+
+// ---- code page 932 ---------------------------------------------------------------------
+
+// Names of what folder holds directly (files and folders), sorted.
+std::vector<std::string> entryNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Japanese Windows: the product folder, stored by an earlier installation
+// without its closing backslash, ends in 表 (0x95 0x5C), Flight Simulator
+// 2004's (stored without one as well) in ソ (0x83 0x5C), X's in 能 (0x94 0x5C).
+// Every file lands inside its folder and nothing beside them; the record's
+// own uninstaller takes it all away again. Its CTest entry starts the driver,
+// and so setup.exe, in the locale ja_JP.UTF-8, for which Wine uses code page
+// 932 (see CMakeLists.txt).
+TEST_F(WizardEndToEnd, DbcsFoldersEndingInTheBackslashByte) {
+  if (GetACP() != 932) {
+    if (std::getenv("TL_E2E_CODE_PAGE") != nullptr) {
+      FAIL() << "the ANSI code page is " << GetACP() << ", not 932: the locale ja_JP.UTF-8 is missing (locale -a)";
+    }
+    GTEST_SKIP() << "needs code page 932: run it as the CTest entry e2e_DbcsFoldersEndingInTheBackslashByte";
+  }
+  roundtrip::TempFolderGuard temp;  // the silent uninstaller's log and its copy
+  const std::string stored = scratchRoot() + "tl\x95\x5c";
+  Choice choice;
+  choice.setupType = 0;
+  choice.productDir = stored + "\\";
+  choice.simulators = {prefix_.installSimulator(Fs2004, "Flight Simulator \x83\x5c"),
+                       prefix_.installSimulator(Fsx, "Flight Simulator X \x94\x5c")};
+  prefix_.prepareFsxAddonFolder(nullptr);
+  const roundtrip::MachineSnapshot before = roundtrip::takeSnapshot(choice.productDir);
+  const std::vector<std::string> driveBefore = entryNames("C:\\");
+  prefix_.presetProductDir(stored);
+
+  startAndAcceptLicence(setupExe(), false);
+  chooseType(IDC_TYPE_SAME);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  EXPECT_EQ(ui::text(GetDlgItem(session_.page(), IDC_TLDIR_PATH)), choice.productDir);
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  ASSERT_TRUE(session_.waitForPage(FSDir));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  waitForRunEnd(Finished);
+  finish(false);
+
+  checkProductInstallation(choice);
+  EXPECT_EQ(dllXml(), newDllXml(ourAddonEntries(choice.productDir, true)));
+  std::vector<std::string> chosen = {"tl\x95\x5c", "Flight Simulator \x83\x5c", "Flight Simulator X \x94\x5c"};
+  std::sort(chosen.begin(), chosen.end());
+  EXPECT_EQ(entryNames(scratchRoot()), chosen) << "files or folders beside the chosen ones";
+  EXPECT_EQ(entryNames("C:\\"), driveBefore);
+  // setup.exe wrote the folder in code page 932 too: stored as UTF-16, it reads back as 表.
+  HKEY key = nullptr;
+  wchar_t wide[MAX_PATH] = {};
+  DWORD size = sizeof(wide) - sizeof(wchar_t);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Brightfold Labs\\TowerLink\\3", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(key, L"TLDir", nullptr, nullptr, reinterpret_cast<BYTE*>(wide), &size), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(std::wstring(wide), L"C:\\tl-e2e\\tl\x8868\\");
+
+  DWORD code = 99;
+  std::string why;
+  ASSERT_TRUE(roundtrip::runRecordedUninstall(kInstallTimeoutMs, &code, &why)) << why;
+  EXPECT_EQ(code, 0u) << "the silent uninstaller's exit code";
+  // The relaunched copy removes the product folder's last files after the first process has ended.
+  ui::waitFor([&] { return !folderExists(choice.productDir); }, 10000);
+  const std::string vendor = "hklm\\software\\brightfold labs\\";
+  std::vector<std::string> notCarried = {
+      "added " + roundtrip::lowerAscii(fsxAddonFolder()) + "dll.xml",
+      "added " + roundtrip::lowerAscii(choice.simulators[0].folder) + "modules\\fsuipc.dll",
+      "added " + vendor, "added " + vendor + "towerlink\\"};
+  const std::vector<std::string> left = roundtrip::difference(before, roundtrip::takeSnapshot(choice.productDir));
+  for (const std::string& line : left) {
+    if (std::find(notCarried.begin(), notCarried.end(), line) == notCarried.end()) {
+      ADD_FAILURE() << "left behind by the round trip: " << line;
+    }
+  }
+  for (const std::string& line : notCarried) {
+    if (std::find(left.begin(), left.end(), line) == left.end()) ADD_FAILURE() << "expected to stay: " << line;
+  }
+  EXPECT_TRUE(temp.leaked().empty()) << "temporary file left: " << temp.leaked().front();
 }
 
 }  // namespace

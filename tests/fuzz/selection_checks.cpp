@@ -70,7 +70,7 @@ const char* const kFixedKeys[] = {
 };
 
 std::string checkParentPath(const std::string& path) {
-  const std::string parent = parentPath(path);
+  const std::string parent = parentPath(path, LeadBytes());
   const size_t last = path.rfind('\\');
   if (last == std::string::npos) {
     if (!parent.empty()) return "parentPath(" + show(path) + ") is " + show(parent) + " for a path without '\\'";
@@ -165,7 +165,7 @@ std::string checkSelection(const uint8_t* data, size_t size) {
   const bool folderHasSeparator = !folder.empty() && folder.back() == '\\';
   const std::string folderBase = folderHasSeparator ? folder : folder + "\\";
   for (const std::string& key : visited) {
-    const std::string target = buildTargetPath(folder, s, key);
+    const std::string target = buildTargetPath(folder, s, key, LeadBytes());
     const std::string where = what + "key " + show(key) + " -> " + show(target) + ": ";
     // The folder is never dropped or shortened, and a separator follows it.
     if (!startsWith(target, folderBase)) return where + "does not start with the folder and one '\\'";
@@ -180,7 +180,7 @@ std::string checkSelection(const uint8_t* data, size_t size) {
     std::string broken = checkParentPath(target);
     if (!broken.empty()) return where + broken;
     // The file's folder lies inside the target folder: never above it.
-    const std::string parent = parentPath(target);
+    const std::string parent = parentPath(target, LeadBytes());
     if (!startsWith(parent, folderBase.substr(0, folderBase.size() - 1))) {
       return where + "its folder " + show(parent) + " lies outside the target folder";
     }

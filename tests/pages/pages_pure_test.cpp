@@ -113,9 +113,10 @@ TEST(SimConnectCommand, BuiltWhenItFitsAndRefusedOtherwise) {
 }
 
 TEST(SimConnectCommand, MsiexecFromTheSystemFolder) {
-  EXPECT_EQ(msiexecPath("C:\\windows\\system32"), "C:\\windows\\system32\\msiexec.exe");
-  EXPECT_EQ(msiexecPath("C:\\"), "C:\\msiexec.exe");
-  EXPECT_EQ(msiexecPath(""), "") << "no system folder must not become a bare name the search path resolves";
+  EXPECT_EQ(msiexecPath("C:\\windows\\system32", LeadBytes()), "C:\\windows\\system32\\msiexec.exe");
+  EXPECT_EQ(msiexecPath("C:\\", LeadBytes()), "C:\\msiexec.exe");
+  EXPECT_EQ(msiexecPath("", LeadBytes()), "")
+      << "no system folder must not become a bare name the search path resolves";
 }
 
 }  // namespace

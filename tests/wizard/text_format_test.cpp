@@ -48,12 +48,12 @@ TEST(IntToString, SignedThirtyTwoBitValues) {
 
 TEST(AddTrailingBackslash, AppendsExactlyOne) {
   std::string a = "C:\\Program Files";
-  addTrailingBackslash(a);
+  addTrailingBackslash(a, LeadBytes());
   EXPECT_EQ(a, "C:\\Program Files\\");
-  addTrailingBackslash(a);
+  addTrailingBackslash(a, LeadBytes());
   EXPECT_EQ(a, "C:\\Program Files\\");
   std::string root = "E:\\";
-  addTrailingBackslash(root);
+  addTrailingBackslash(root, LeadBytes());
   EXPECT_EQ(root, "E:\\");
 }
 
