@@ -505,6 +505,16 @@ TEST(PackerVerify, ReportsEveryDifferenceBetweenInstallerAndTree) {
        {"damaged installer: holds no payload catalogue"}},
       {"catalogue cut short", [](auto* r) { r->at(kCatalogueResourceId).resize(100); }, nullptr, nullptr,
        tlpack::kExitBadInstaller, {"damaged installer: the catalogue (100 bytes) ends inside"}},
+      {"streams that share bytes",
+       [](auto* r) {  // the first entry's stream moved onto the first stream of the payload
+         std::vector<uint8_t>& c = r->at(kCatalogueResourceId);
+         c[8] = 1;
+         c[9] = 0;
+         std::fill(c.begin() + 12, c.begin() + 16, 0);
+       },
+       nullptr, nullptr, tlpack::kExitBadInstaller,
+       {"damaged installer: the streams of \\fs\\aircraft\\towerlink\\c172\\aircraft.cfg and \\tl\\fs\\tlmod10.dll "
+        "share bytes"}},
       {"installer truncated inside a chunk", nullptr,
        [](const Installer& setup, tltest::PeImage* image) {
          image->file.resize(streamByteInFile(setup, *image, kBigFile, 1500));

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -174,6 +175,42 @@ class Comparer {
   uint64_t firstDifference_ = 0;
 };
 
+// The first two streams, in payload order, that share bytes, and how many
+// streams begin inside an earlier one. Streams that share nothing cost at
+// most one pass over the chunks however many entries claim them.
+struct Overlap {
+  size_t count = 0;
+  std::string first, second;
+};
+
+Overlap findOverlaps(const CatalogueIndex& index, uint32_t chunkSize) {
+  struct Span {
+    uint64_t start, length;
+    const std::string* name;
+  };
+  std::vector<Span> spans;
+  for (const auto& [name, e] : index) {
+    spans.push_back({uint64_t{e.chunkId} * chunkSize + e.offset, e.compressedSize, &name});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+    return a.start != b.start ? a.start < b.start : a.length < b.length;
+  });
+  Overlap o;
+  uint64_t end = 0;
+  const std::string* reaching = nullptr;  // the stream that reaches furthest so far
+  for (const Span& s : spans) {
+    if (s.length != 0 && reaching != nullptr && s.start < end && o.count++ == 0) {
+      o.first = *reaching;
+      o.second = *s.name;
+    }
+    if (s.start + s.length > end) {
+      end = s.start + s.length;
+      reaching = s.name;
+    }
+  }
+  return o;
+}
+
 uint32_t readU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;
@@ -228,6 +265,12 @@ Verification verifyInstaller(const std::string& installer, const std::string& tr
   }
   if (chunkSize == 0 || chunkSize > kMaxChunkSize) {
     damaged("the catalogue's chunk size is " + n(chunkSize) + " bytes (1 to " + n(kMaxChunkSize) + " expected)");
+    return v;
+  }
+  Overlap overlap = findOverlaps(index, chunkSize);
+  if (overlap.count != 0) {
+    damaged("the streams of " + overlap.first + " and " + overlap.second + " share bytes" +
+            (overlap.count > 1 ? " (and " + n(overlap.count - 1) + " more streams begin inside others)" : ""));
     return v;
   }
   v.files = index.size();
