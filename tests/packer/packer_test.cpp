@@ -1,6 +1,7 @@
 // tlpack as its users run it: trees on disk in, the payload folder out, read
 // back with the installer's own catalogue reader and zlib. Bad trees must fail
-// with the offending file named and nothing left behind.
+// with the offending file named and nothing left behind. tlpack --verify on
+// setup programs made from that output, sound and spoilt.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +18,9 @@
 #include <vector>
 
 #include "payload/catalogue.h"
+#include "tests/packer/pe_writer.h"
 #include "tools/packer/packer.h"
+#include "tools/packer/verify.h"
 
 namespace fs = std::filesystem;
 
@@ -392,6 +395,7 @@ TEST(PackerRefuses, BadCommandLines) {
       {"--chunk-size", "0", tree, out}, {"--chunk-size", "abc", tree, out}, {"--chunk-size", "16777217", tree, out},
       {"--chunk-size", "-5", tree, out}, {"--jobs", "0", tree, out},         {"--frobnicate", tree, out},
       {tree},                            {tree, out, "extra"},               {"--chunk-size"},
+      {"--verify", out},                 {"--verify", out, tree, "extra"},   {"--verify", "--jobs", "2", out, tree},
   };
   for (const auto& args : cases) {
     std::string shown;
@@ -429,6 +433,157 @@ TEST(CatalogueNameRules, Roots) {
   };
   for (const auto& [name, rank] : cases) EXPECT_EQ(tlpack::rootRank(name), rank) << name;
   EXPECT_EQ(tlpack::lowerAscii("ReadMe.TXT\xC3\x89"), "readme.txt\xC3\x89");
+}
+
+// A setup program around the packer's output of makeTree, in chunks of 1000
+// bytes, so that streams cross chunks.
+struct Installer {
+  std::map<uint16_t, std::vector<uint8_t>> resources;
+  CatalogueIndex index;
+  uint32_t chunkSize = 0;
+};
+
+// Where byte `at` of name's stream lies in the program's file.
+size_t streamByteInFile(const Installer& setup, const tltest::PeImage& image, const std::string& name, uint32_t at) {
+  const CatalogueEntry& e = setup.index.at(name);
+  uint64_t position = uint64_t{e.chunkId - 1u} * setup.chunkSize + e.offset + at;
+  return image.dataOffset.at(static_cast<uint16_t>(position / setup.chunkSize + 1)) + position % setup.chunkSize;
+}
+
+struct VerifyCase {
+  const char* what;
+  std::function<void(std::map<uint16_t, std::vector<uint8_t>>*)> editResources;
+  std::function<void(const Installer&, tltest::PeImage*)> editFile;
+  std::function<void(const std::string& tree)> editTree;
+  int exitCode;
+  std::vector<std::string> report;  // the lines reported, in order, each given by its start
+  bool pe32plus = false;
+};
+
+const char* const kBigFile = "\\tl\\tl\\towerlink_fs.exe";
+
+void flipInBigFile(const Installer& setup, tltest::PeImage* image) {
+  image->file[streamByteInFile(setup, *image, kBigFile, setup.index.at(kBigFile).compressedSize / 2)] ^= 0x20;
+}
+
+TEST(PackerVerify, ReportsEveryDifferenceBetweenInstallerAndTree) {
+  const std::vector<VerifyCase> cases = {
+      {"sound PE32 installer", nullptr, nullptr, nullptr, tlpack::kExitOk, {}},
+      {"sound PE32+ installer", nullptr, nullptr, nullptr, tlpack::kExitOk, {}, true},
+      {"one flipped byte inside a chunk", nullptr, flipInBigFile, nullptr, tlpack::kExitDiffers,
+       {"damaged stream: \\tl\\tl\\towerlink_fs.exe: zlib: "}},
+      {"one changed file in the tree", nullptr, nullptr,
+       [](const std::string& t) {
+         writeFile(t + "/tl/global/readme.txt", std::string(1234, 'r') + "R" + std::string(1765, 'r'));
+       },
+       tlpack::kExitDiffers,
+       {"different bytes: \\tl\\global\\readme.txt: first difference at byte 1234 (TREE/tl/global/readme.txt)"}},
+      {"extra file in the tree", nullptr, nullptr, [](const std::string& t) { writeFile(t + "/tl/tl/New.txt", "x"); },
+       tlpack::kExitDiffers, {"missing from the installer: \\tl\\tl\\new.txt (TREE/tl/tl/New.txt)"}},
+      {"file missing from the tree", nullptr, nullptr,
+       [](const std::string& t) { fs::remove(t + "/fs/aircraft/towerlink/c172/aircraft.cfg"); }, tlpack::kExitDiffers,
+       {"not in the tree: \\fs\\aircraft\\towerlink\\c172\\aircraft.cfg"}},
+      {"several differences at once", nullptr, flipInBigFile,
+       [](const std::string& t) {
+         fs::remove(t + "/fs/aircraft/towerlink/c172/aircraft.cfg");
+         writeFile(t + "/tl/tl/empty.dat", "now with bytes");
+         writeFile(t + "/tl/tl/new.txt", "x");
+       },
+       tlpack::kExitDiffers,
+       {"not in the tree: \\fs\\aircraft\\towerlink\\c172\\aircraft.cfg",
+        "different size: \\tl\\tl\\empty.dat: 0 bytes in the installer, 14 in the tree",
+        "missing from the installer: \\tl\\tl\\new.txt", "damaged stream: \\tl\\tl\\towerlink_fs.exe"}},
+      {"missing chunk", [](auto* r) { r->erase(2); }, nullptr, nullptr, tlpack::kExitDiffers,
+       {"damaged stream: \\tl\\tl\\sound\\contact.wav: chunk 2 is missing",
+        "damaged stream: \\tl\\tl\\towerlink_fs.exe: chunk 2 is missing", "missing chunk: 2, needed by 2 files"}},
+      {"short chunk", [](auto* r) { r->at(3).pop_back(); }, nullptr, nullptr, tlpack::kExitDiffers,
+       {"damaged stream: \\tl\\tl\\towerlink_fs.exe: it runs past the end of chunk 3 (999 bytes)",
+        "damaged chunk: chunk 3 is 999 bytes; every chunk but the last holds 1000"}},
+      {"resource that is no chunk", [](auto* r) { (*r)[40] = {1, 2, 3}; }, nullptr, nullptr, tlpack::kExitDiffers,
+       {"unused resource: RT_RCDATA 40 (3 bytes)"}},
+      {"no catalogue", [](auto* r) { r->erase(kCatalogueResourceId); }, nullptr, nullptr, tlpack::kExitBadInstaller,
+       {"damaged installer: holds no payload catalogue"}},
+      {"catalogue cut short", [](auto* r) { r->at(kCatalogueResourceId).resize(100); }, nullptr, nullptr,
+       tlpack::kExitBadInstaller, {"damaged installer: the catalogue (100 bytes) ends inside"}},
+      {"streams that share bytes",
+       [](auto* r) {  // the first entry's stream moved onto the first stream of the payload
+         std::vector<uint8_t>& c = r->at(kCatalogueResourceId);
+         c[8] = 1;
+         c[9] = 0;
+         std::fill(c.begin() + 12, c.begin() + 16, 0);
+       },
+       nullptr, nullptr, tlpack::kExitBadInstaller,
+       {"damaged installer: the streams of \\fs\\aircraft\\towerlink\\c172\\aircraft.cfg and \\tl\\fs\\tlmod10.dll "
+        "share bytes"}},
+      {"installer truncated inside a chunk", nullptr,
+       [](const Installer& setup, tltest::PeImage* image) {
+         image->file.resize(streamByteInFile(setup, *image, kBigFile, 1500));
+       },
+       nullptr, tlpack::kExitBadInstaller,
+       {"damaged installer: the file is ", "damaged installer: RT_RCDATA resource 3 (1000 bytes",
+        "damaged installer: RT_RCDATA resource 4 (1000 bytes", "damaged installer: RT_RCDATA resource 5",
+        "damaged installer: RT_RCDATA resource 6", "damaged installer: RT_RCDATA resource 7",
+        "damaged installer: RT_RCDATA resource 8", "damaged installer: RT_RCDATA resource 9",
+        "damaged installer: RT_RCDATA resource 10", "damaged installer: RT_RCDATA resource 65535",
+        "damaged installer: holds no payload catalogue"}},
+      {"installer truncated inside its headers", nullptr,
+       [](const Installer&, tltest::PeImage* image) { image->file.resize(300); }, nullptr, tlpack::kExitBadInstaller,
+       {"damaged installer: ends inside its optional header (the file is 300 bytes long"}},
+      {"no program at all", nullptr,
+       [](const Installer&, tltest::PeImage* image) { image->file.assign(5000, 'M'); }, nullptr,
+       tlpack::kExitBadInstaller, {"damaged installer: is not a Windows program"}},
+      {"tree the packer refuses", nullptr, nullptr, [](const std::string& t) { writeFile(t + "/tl/tl/con", "x"); },
+       tlpack::kExitBadTree, {"TREE/tl/tl/con: is a device name"}},
+  };
+  TempDir work;
+  const std::string pristine = work.path() + "/pristine", payload = work.path() + "/payload";
+  makeTree(pristine);
+  ASSERT_EQ(runPacker({"--quiet", "--chunk-size", "1000", pristine, payload}).exitCode, 0);
+  Installer setup;
+  std::vector<uint8_t> catalogue = readFile(payload + "/catalogue.bin");
+  ASSERT_EQ(parseCatalogue(catalogue.data(), catalogue.size(), &setup.chunkSize, &setup.index), CatalogueParse::Ok);
+  setup.resources[kCatalogueResourceId] = catalogue;
+  for (uint16_t k = 1; fs::exists(payload + "/" + tlpack::chunkFileName(k)); ++k) {
+    setup.resources[k] = readFile(payload + "/" + tlpack::chunkFileName(k));
+  }
+  ASSERT_EQ(setup.resources.size(), 11u) << "ten chunks of 1000 bytes and the catalogue";
+
+  for (const VerifyCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string tree = work.path() + "/tree", exe = work.path() + "/setup.exe";
+    fs::remove_all(tree);
+    fs::copy(pristine, tree, fs::copy_options::recursive);
+    if (c.editTree) c.editTree(tree);
+    auto resources = setup.resources;
+    if (c.editResources) c.editResources(&resources);
+    tltest::PeImage image = tltest::writePe(resources, c.pe32plus);
+    if (c.editFile) c.editFile(setup, &image);
+    writeFile(exe, std::string(image.file.begin(), image.file.end()));
+
+    tlpack::Verification v = tlpack::verifyInstaller(exe, tree);
+    EXPECT_EQ(tlpack::verifyExitCode(v), c.exitCode);
+    std::string shown;
+    for (const std::string& p : v.problems) shown += p + "\n";
+    ASSERT_EQ(v.problems.size(), c.report.size()) << shown;
+    for (size_t i = 0; i < c.report.size(); ++i) {
+      std::string start = c.report[i];
+      for (size_t at; (at = start.find("TREE")) != std::string::npos;) start.replace(at, 4, tree);
+      EXPECT_EQ(v.problems[i].compare(0, start.size(), start), 0) << "line " << i << " starts with " << start << "\n"
+                                                                  << shown;
+    }
+    if (c.exitCode == tlpack::kExitOk) {
+      EXPECT_EQ(v.files, 9u);
+      EXPECT_EQ(v.bytes, 5000u + 700 + 3000 + 300 + 1200 + 22 + 2500 + 32);
+    }
+
+    // The command says the same, with its exit code.
+    PackerRun run = runPacker({"--verify", exe, tree});
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    for (const std::string& p : v.problems) EXPECT_NE(run.output.find(p + "\n"), std::string::npos) << p;
+    if (c.exitCode == tlpack::kExitOk) {
+      EXPECT_NE(run.output.find(exe + ": identical to " + tree + ": 9 files"), std::string::npos) << run.output;
+    }
+  }
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ enum ExitCode : int {
   kExitBadTree = 1,    // the tree cannot be expressed as a payload
   kExitUsage = 2,      // bad command line
   kExitOutput = 3,     // the output folder could not be written
+  kExitDiffers = 4,    // --verify: the installer and the tree differ
+  kExitBadInstaller = 5,  // --verify: the installer is unreadable, truncated or damaged
 };
 
 // The payload roots in stream order: the installer extracts the product's
