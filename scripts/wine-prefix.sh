@@ -11,7 +11,19 @@ here=$(cd "$(dirname "$0")" && pwd)
 # Wine update of the prefix brings the file back.
 no_menu_builder() { rm -f "$WINEPREFIX"/drive_c/windows/system32/winemenubuilder.exe \
   "$WINEPREFIX"/drive_c/windows/syswow64/winemenubuilder.exe; }
-if [ -f "$WINEPREFIX/.tl-ready" ]; then no_menu_builder; exit 0; fi
+# A new prefix links the user's Desktop, Documents, Downloads, Music, Pictures
+# and Videos to the host's home folder: a removal test gone wrong there would
+# delete the developer's or CI's own files. Plain folders instead, as sandboxed
+# prefixes have; checked on every call, so that existing prefixes (and a Wine
+# update that brings the links back) are mended too. Only the links are
+# removed (rm on a link never touches its target).
+no_host_links() {
+  local d
+  for d in "$WINEPREFIX"/drive_c/users/*/{Desktop,Documents,Downloads,Music,Pictures,Videos}; do
+    if [ -L "$d" ]; then rm -f "$d" && mkdir -p "$d"; fi
+  done
+}
+if [ -f "$WINEPREFIX/.tl-ready" ]; then no_menu_builder; no_host_links; exit 0; fi
 rm -rf "$WINEPREFIX"
 mkdir -p "$(dirname "$WINEPREFIX")"
 "$TL_WINE" wineboot --init >/dev/null 2>&1 </dev/null
@@ -23,4 +35,5 @@ wineserver -w
 wineserver -w
 [ -d "$WINEPREFIX/drive_c/windows/system32" ] || { echo "wineboot did not create $WINEPREFIX" >&2; exit 1; }
 no_menu_builder
+no_host_links
 touch "$WINEPREFIX/.tl-ready"

@@ -179,10 +179,37 @@ std::vector<std::string> tlTempFiles() {
   return names;
 }
 
-TempFolderGuard::TempFolderGuard() : before_(tlTempFiles()) {}
+namespace {
+
+std::vector<std::string> privateFolders() {
+  std::vector<std::string> dirs;
+  const std::string folder = tempFolder();
+  WIN32_FIND_DATAA found;
+  HANDLE list = FindFirstFileA((folder + "tluninstall-*").c_str(), &found);
+  if (list == INVALID_HANDLE_VALUE) return dirs;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) dirs.push_back(folder + found.cFileName);
+  } while (FindNextFileA(list, &found));
+  FindClose(list);
+  return dirs;
+}
+
+}  // namespace
+
+TempFolderGuard::TempFolderGuard() : before_(tlTempFiles()), privateBefore_(privateFolders()) {}
 
 TempFolderGuard::~TempFolderGuard() {
   const std::string folder = tempFolder();
+  // The uninstaller's private folders ("tluninstall-<random>", kept with its
+  // renamed image and log until a restart) that appeared meanwhile.
+  for (const std::string& dir : privateFolders()) {
+    if (std::find(privateBefore_.begin(), privateBefore_.end(), dir) != privateBefore_.end()) continue;
+    for (const char* name : {"\\tluninstall.old", "\\tluninstall.log", "\\tluninstall.exe"}) {
+      const std::string file = dir + name;
+      ui::waitFor([&] { return DeleteFileA(file.c_str()) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND; }, 5000);
+    }
+    RemoveDirectoryA(dir.c_str());
+  }
   for (const std::string& name : tlTempFiles()) {
     if (std::binary_search(before_.begin(), before_.end(), name)) continue;
     const std::string path = folder + name;

@@ -70,6 +70,7 @@ class TempFolderGuard {
 
  private:
   std::vector<std::string> before_;
+  std::vector<std::string> privateBefore_;  // the uninstaller's folders at the start
 };
 
 // Sets FILE_ATTRIBUTE_READONLY on a file and clears it on destruction, so

@@ -23,8 +23,8 @@ uses. The C runtime is msvcrt.dll (mingw-w64's default); the Universal CRT
 No checked file may have delay-loaded imports: the delay-load helper loads by
 bare name whenever the first call happens, outside the installer's control.
 
-Programs given with --known-dlls-only (setup.exe of both trees) may import
-Known DLLs only. The loader resolves static imports before the entry routine
+Programs given with --known-dlls-only (setup.exe and tluninstall.exe of both
+trees) may import Known DLLs only. The loader resolves static imports before the entry routine
 can narrow the DLL search, and looks for any other DLL in the program's own
 folder first: a version.dll or comctl32.dll left in a downloads folder would
 run inside the installer. Known DLLs are always mapped from the system folder.

@@ -12,6 +12,13 @@ namespace {
 
 using namespace uninst;
 
+// For messages only: characters beyond ASCII as "?".
+std::string narrowForTest(const std::wstring& w) {
+  std::string s;
+  for (wchar_t c : w) s.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return s;
+}
+
 TEST(RecordValueNames, DecimalIndexWithoutLeadingZeros) {
   EXPECT_EQ(eventValueName(kValueTagPrefix, 0), "PorterTag0");
   EXPECT_EQ(eventValueName(kValueParamsPrefix, 10), "PorterParams10");
@@ -28,97 +35,149 @@ TEST(EventKinds, OnlyTheThreeExactTagsAreKnown) {
 }
 
 struct PathCase {
-  const char* in;
+  const wchar_t* in;
   PathProblem problem;
-  const char* out;
+  const wchar_t* out;
   size_t depth;
 };
 
 TEST(NormalizePath, AcceptsFullPathsAndRefusesTheRest) {
   const PathCase cases[] = {
-      {"C:\\Program Files\\TowerLink\\", PathProblem::None, "C:\\Program Files\\TowerLink", 2},
-      {"c:/a//b\\\\c.dll", PathProblem::None, "c:\\a\\b\\c.dll", 3},
-      {"C:\\", PathProblem::None, "C:\\", 0},
-      {"C:\\\\", PathProblem::None, "C:\\", 0},
-      {"\\\\server\\share\\TowerLink\\x.exe", PathProblem::None, "\\\\server\\share\\TowerLink\\x.exe", 2},
-      {"\\\\server\\share", PathProblem::None, "\\\\server\\share", 0},
-      {"C:\\A & B <x>\\\xE9t\xE9", PathProblem::None, "C:\\A & B <x>\\\xE9t\xE9", 2},
-      {"", PathProblem::Empty, "", 0},
-      {"TowerLink\\x.dll", PathProblem::NotAbsolute, "", 0},
-      {"\\TowerLink\\x.dll", PathProblem::NotAbsolute, "", 0},
-      {"C:TowerLink", PathProblem::NotAbsolute, "", 0},
-      {"C:", PathProblem::NotAbsolute, "", 0},
-      {"1:\\x", PathProblem::NotAbsolute, "", 0},
-      {"\\\\server", PathProblem::NotAbsolute, "", 0},
-      {"\\\\server\\", PathProblem::NotAbsolute, "", 0},
-      {"\\\\\\server\\share", PathProblem::NotAbsolute, "", 0},
-      {"C:\\TowerLink\\..\\Windows", PathProblem::DotComponent, "", 0},
-      {"C:\\TowerLink\\.\\x", PathProblem::DotComponent, "", 0},
-      {"C:\\..", PathProblem::DotComponent, "", 0},
-      {"\\\\server\\.\\x", PathProblem::DotComponent, "", 0},
-      {"\\\\server\\..", PathProblem::DotComponent, "", 0},
-      {"\\\\?\\C:\\x", PathProblem::DevicePath, "", 0},
-      {"\\\\.\\PhysicalDrive0", PathProblem::DevicePath, "", 0},
+      {L"C:\\Program Files\\TowerLink\\", PathProblem::None, L"C:\\Program Files\\TowerLink", 2},
+      {L"c:/a//b\\\\c.dll", PathProblem::None, L"c:\\a\\b\\c.dll", 3},
+      {L"C:\\", PathProblem::None, L"C:\\", 0},
+      {L"C:\\\\", PathProblem::None, L"C:\\", 0},
+      {L"\\\\server\\share\\TowerLink\\x.exe", PathProblem::None, L"\\\\server\\share\\TowerLink\\x.exe", 2},
+      {L"\\\\server\\share", PathProblem::None, L"\\\\server\\share", 0},
+      {L"C:\\A & B <x>\\\xE9t\xE9", PathProblem::None, L"C:\\A & B <x>\\\xE9t\xE9", 2},
+      // A double-byte character whose second ANSI byte is 0x5C ends no name.
+      {L"C:\\tl\x8868\\sound\\", PathProblem::None, L"C:\\tl\x8868\\sound", 2},
+      // What Windows makes of other spellings of the same folder.
+      {L"C:\\windows.", PathProblem::None, L"C:\\windows", 1},
+      {L"C:\\Windows . .\\System32 \\", PathProblem::None, L"C:\\Windows\\System32", 2},
+      {L"\\\\?\\C:\\Windows\\System32", PathProblem::None, L"C:\\Windows\\System32", 2},
+      {L"\\\\?\\UNC\\server\\share\\x", PathProblem::None, L"\\\\server\\share\\x", 1},
+      {L"\\\\localhost\\C$\\Windows", PathProblem::None, L"C:\\Windows", 1},
+      {L"\\\\127.0.0.1\\d$", PathProblem::None, L"d:\\", 0},
+      {L"\\\\?\\UNC\\LOCALHOST\\c$\\x\\", PathProblem::None, L"c:\\x", 1},
+      {L"\\\\localhost\\share\\x", PathProblem::None, L"\\\\localhost\\share\\x", 1},
+      {L"", PathProblem::Empty, L"", 0},
+      {L"TowerLink\\x.dll", PathProblem::NotAbsolute, L"", 0},
+      {L"\\TowerLink\\x.dll", PathProblem::NotAbsolute, L"", 0},
+      {L"C:TowerLink", PathProblem::NotAbsolute, L"", 0},
+      {L"C:", PathProblem::NotAbsolute, L"", 0},
+      {L"1:\\x", PathProblem::NotAbsolute, L"", 0},
+      {L"\\\\server", PathProblem::NotAbsolute, L"", 0},
+      {L"\\\\server\\", PathProblem::NotAbsolute, L"", 0},
+      {L"\\\\\\server\\share", PathProblem::NotAbsolute, L"", 0},
+      {L"C:\\TowerLink\\..\\Windows", PathProblem::DotComponent, L"", 0},
+      {L"C:\\TowerLink\\.\\x", PathProblem::DotComponent, L"", 0},
+      {L"C:\\TowerLink\\...\\x", PathProblem::DotComponent, L"", 0},
+      {L"C:\\TowerLink\\ \\x", PathProblem::DotComponent, L"", 0},
+      {L"C:\\..", PathProblem::DotComponent, L"", 0},
+      {L"\\\\server\\.\\x", PathProblem::DotComponent, L"", 0},
+      {L"\\\\server\\..", PathProblem::DotComponent, L"", 0},
+      {L"\\\\?\\C:\\windows.", PathProblem::DevicePath, L"", 0},
+      {L"\\\\?\\Volume{1}\\x", PathProblem::DevicePath, L"", 0},
+      {L"\\\\.\\PhysicalDrive0", PathProblem::DevicePath, L"", 0},
   };
   for (const PathCase& c : cases) {
-    std::string out = "stale";
+    std::wstring out = L"stale";
     PathProblem p = normalizePath(c.in, &out);
-    EXPECT_EQ(static_cast<int>(p), static_cast<int>(c.problem)) << "path [" << c.in << "]";
-    EXPECT_EQ(out, c.out) << "path [" << c.in << "]";
-    if (p == PathProblem::None) EXPECT_EQ(pathDepth(out), c.depth) << "path [" << c.in << "]";
+    EXPECT_EQ(static_cast<int>(p), static_cast<int>(c.problem)) << "path [" << narrowForTest(c.in) << "]";
+    EXPECT_EQ(out, c.out) << "path [" << narrowForTest(c.in) << "]";
+    if (p == PathProblem::None) EXPECT_EQ(pathDepth(out), c.depth) << "path [" << narrowForTest(c.in) << "]";
   }
+  std::wstring out;
+  EXPECT_EQ(normalizePath(L"\\\\TOWER-PC\\C$\\Windows", &out, {L"tower-pc"}), PathProblem::None);
+  EXPECT_EQ(out, L"C:\\Windows");
 }
 
 TEST(NormalizePath, ContainmentComparesWholeComponentsIgnoringCase) {
-  EXPECT_TRUE(isSameOrInside("C:\\Windows", "c:\\windows"));
-  EXPECT_TRUE(isSameOrInside("C:\\Windows\\System32", "C:\\WINDOWS"));
-  EXPECT_TRUE(isSameOrInside("C:\\Windows", "C:\\"));
-  EXPECT_FALSE(isSameOrInside("C:\\Windows2", "C:\\Windows"));
-  EXPECT_FALSE(isSameOrInside("C:\\Win", "C:\\Windows"));
-  EXPECT_FALSE(isSameOrInside("D:\\Windows", "C:\\"));
-  EXPECT_FALSE(isSameOrInside("C:\\x", ""));
-  EXPECT_TRUE(samePath("C:\\Program Files\\TowerLink\\TLUNINSTALL.EXE", "c:\\program files\\towerlink\\tluninstall.exe"));
-  EXPECT_FALSE(samePath("C:\\a\\b", "C:\\a\\c"));
+  EXPECT_TRUE(isSameOrInside(L"C:\\Windows", L"c:\\windows"));
+  EXPECT_TRUE(isSameOrInside(L"C:\\Windows\\System32", L"C:\\WINDOWS"));
+  EXPECT_TRUE(isSameOrInside(L"C:\\Windows", L"C:\\"));
+  EXPECT_FALSE(isSameOrInside(L"C:\\Windows2", L"C:\\Windows"));
+  EXPECT_FALSE(isSameOrInside(L"C:\\Win", L"C:\\Windows"));
+  EXPECT_FALSE(isSameOrInside(L"D:\\Windows", L"C:\\"));
+  EXPECT_FALSE(isSameOrInside(L"C:\\x", L""));
+  EXPECT_TRUE(samePath(L"C:\\Program Files\\TowerLink\\TLUNINSTALL.EXE", L"c:\\program files\\towerlink\\tluninstall.exe"));
+  EXPECT_FALSE(samePath(L"C:\\a\\b", L"C:\\a\\c"));
+  EXPECT_EQ(parentPath(L"C:\\a\\b"), L"C:\\a");
+  EXPECT_EQ(parentPath(L"C:\\a"), L"C:\\");
+  EXPECT_EQ(parentPath(L"\\\\s\\share\\a"), L"\\\\s\\share");
+  EXPECT_EQ(parentPath(L"C:\\tl\x8868\\x"), L"C:\\tl\x8868");
+}
+
+// Which folders a record's files may lie in, which folders a DeleteEmptyDirs
+// may try, and the product folder of an UninstallString.
+TEST(RecordFolders, ModelSetsNameTheirSimulatorsModulesFolder) {
+  const std::vector<std::wstring> folders = recordFolders(
+      {L"C:\\TL", L"C:\\FS9\\Aircraft\\towerlink", L"C:\\FS9\\aircraft\\vip", L"C:\\FSX\\SimObjects\\Airplanes\\vip",
+       L"c:\\tl"});
+  const std::vector<std::wstring> expected = {L"C:\\TL", L"C:\\FS9\\Aircraft\\towerlink", L"C:\\FS9\\modules",
+                                              L"C:\\FS9\\aircraft\\vip", L"C:\\FSX\\SimObjects\\Airplanes\\vip"};
+  EXPECT_EQ(folders, expected);
+
+  // Only folders on the way from a file of the record, deepest first, then
+  // the recorded folder; "OtherGame" beside them is never tried.
+  const std::vector<std::wstring> tried =
+      foldersToTry(L"C:\\Games", {L"C:\\Games\\data\\a\\b", L"C:\\Games", L"C:\\Games\\data\\c", L"D:\\x",
+                                  L"C:\\GamesX\\y", L"C:\\Games\\data\\a"});
+  const std::vector<std::wstring> order = {L"C:\\Games\\data\\a\\b", L"C:\\Games\\data\\a", L"C:\\Games\\data\\c",
+                                           L"C:\\Games\\data", L"C:\\Games"};
+  EXPECT_EQ(tried, order);
+
+  EXPECT_EQ(productFolderOf(L"C:\\Program Files\\TowerLink\\tluninstall.exe TowerLink", L"TowerLink"),
+            L"C:\\Program Files\\TowerLink\\");
+  EXPECT_EQ(productFolderOf(L"\\\\srv\\apps\\TL\\TLUNINSTALL.EXE TowerLink", L"TowerLink"), L"\\\\srv\\apps\\TL\\");
+  EXPECT_EQ(productFolderOf(L"tluninstall.exe TowerLink", L"TowerLink"), L"");
+  EXPECT_EQ(productFolderOf(L"C:\\TL\\other.exe TowerLink", L"TowerLink"), L"");
 }
 
 struct KeyCase {
-  const char* in;
+  const wchar_t* in;
   RegistryPathProblem problem;
   RegistryRoot root;
-  const char* subkey;
+  const wchar_t* subkey;
 };
 
-TEST(RegistryPath, RootNamesShortFormsAndGuards) {
+TEST(RegistryPath, OnlyTheVendorsOwnKeys) {
   const KeyCase cases[] = {
-      {"HKEY_LOCAL_MACHINE\\Software\\Brightfold Labs\\TowerLink\\3", RegistryPathProblem::None,
-       RegistryRoot::LocalMachine, "Software\\Brightfold Labs\\TowerLink\\3"},
-      {"HKLM\\Software\\X\\", RegistryPathProblem::None, RegistryRoot::LocalMachine, "Software\\X"},
-      {"hkcu\\Software\\\\X", RegistryPathProblem::None, RegistryRoot::CurrentUser, "Software\\X"},
-      {"HKEY_CURRENT_USER\\Software\\A/B", RegistryPathProblem::None, RegistryRoot::CurrentUser, "Software\\A/B"},
-      {"HKEY_CLASSES_ROOT\\TowerLink.Doc\\shell", RegistryPathProblem::None, RegistryRoot::ClassesRoot,
-       "TowerLink.Doc\\shell"},
-      {"HKCR\\CLSID\\{x}", RegistryPathProblem::None, RegistryRoot::ClassesRoot, "CLSID\\{x}"},
-      {"HKEY_USERS\\S-1-5-21\\Software\\X", RegistryPathProblem::None, RegistryRoot::Users, "S-1-5-21\\Software\\X"},
-      {"HKU\\S-1-5-21\\Software", RegistryPathProblem::Protected, RegistryRoot::Users, ""},
-      {"HKEY_LOCAL_MACHINE", RegistryPathProblem::NoSubkey, RegistryRoot::LocalMachine, ""},
-      {"HKLM\\", RegistryPathProblem::NoSubkey, RegistryRoot::LocalMachine, ""},
-      {"HKLM\\Software", RegistryPathProblem::Protected, RegistryRoot::LocalMachine, ""},
-      {"HKLM\\software\\microsoft\\", RegistryPathProblem::Protected, RegistryRoot::LocalMachine, ""},
-      {"HKLM\\System\\CurrentControlSet", RegistryPathProblem::Protected, RegistryRoot::LocalMachine, ""},
-      {"HKEY_LOCAL_MACHINE_X\\Software\\X", RegistryPathProblem::UnknownRoot, RegistryRoot::LocalMachine, ""},
-      {"Software\\X\\Y", RegistryPathProblem::UnknownRoot, RegistryRoot::LocalMachine, ""},
-      {"", RegistryPathProblem::UnknownRoot, RegistryRoot::LocalMachine, ""},
+      {L"HKEY_LOCAL_MACHINE\\Software\\Brightfold Labs\\TowerLink\\3", RegistryPathProblem::None,
+       RegistryRoot::LocalMachine, L"Software\\Brightfold Labs\\TowerLink\\3"},
+      {L"HKLM\\software\\brightfold labs\\X\\", RegistryPathProblem::None, RegistryRoot::LocalMachine,
+       L"software\\brightfold labs\\X"},
+      {L"hkcu\\Software\\\\Brightfold Labs\\A/B", RegistryPathProblem::None, RegistryRoot::CurrentUser,
+       L"Software\\Brightfold Labs\\A/B"},
+      {L"HKLM\\Software\\Brightfold Labs\\T\x8868", RegistryPathProblem::None, RegistryRoot::LocalMachine,
+       L"Software\\Brightfold Labs\\T\x8868"},
+      {L"HKLM\\Software\\Brightfold Labs", RegistryPathProblem::Protected, RegistryRoot::LocalMachine, L""},
+      {L"HKLM\\Software\\Brightfold Labs Other\\X", RegistryPathProblem::Protected, RegistryRoot::LocalMachine, L""},
+      {L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", RegistryPathProblem::Protected,
+       RegistryRoot::LocalMachine, L""},
+      {L"HKLM\\Software\\Microsoft\\X", RegistryPathProblem::Protected, RegistryRoot::LocalMachine, L""},
+      {L"HKLM\\System\\X", RegistryPathProblem::Protected, RegistryRoot::LocalMachine, L""},
+      {L"HKLM\\Software\\Wow6432Node\\Brightfold Labs\\X", RegistryPathProblem::Protected, RegistryRoot::LocalMachine,
+       L""},
+      {L"HKU\\.DEFAULT\\Software\\Brightfold Labs\\X", RegistryPathProblem::Protected, RegistryRoot::Users, L""},
+      {L"HKCR\\Software\\Brightfold Labs\\X", RegistryPathProblem::Protected, RegistryRoot::ClassesRoot, L""},
+      {L"HKEY_LOCAL_MACHINE", RegistryPathProblem::NoSubkey, RegistryRoot::LocalMachine, L""},
+      {L"HKLM\\", RegistryPathProblem::NoSubkey, RegistryRoot::LocalMachine, L""},
+      {L"HKEY_LOCAL_MACHINE_X\\Software\\X", RegistryPathProblem::UnknownRoot, RegistryRoot::LocalMachine, L""},
+      {L"Software\\Brightfold Labs\\Y", RegistryPathProblem::UnknownRoot, RegistryRoot::LocalMachine, L""},
+      {L"", RegistryPathProblem::UnknownRoot, RegistryRoot::LocalMachine, L""},
   };
   for (const KeyCase& c : cases) {
     RegistryPath out;
-    out.subkey = "unchanged";
+    out.subkey = L"unchanged";
     RegistryPathProblem p = parseRegistryPath(c.in, &out);
-    EXPECT_EQ(static_cast<int>(p), static_cast<int>(c.problem)) << "key [" << c.in << "]";
+    EXPECT_EQ(static_cast<int>(p), static_cast<int>(c.problem)) << "key [" << narrowForTest(c.in) << "]";
     if (p == RegistryPathProblem::None) {
-      EXPECT_EQ(static_cast<int>(out.root), static_cast<int>(c.root)) << "key [" << c.in << "]";
-      EXPECT_EQ(out.subkey, c.subkey) << "key [" << c.in << "]";
+      EXPECT_EQ(static_cast<int>(out.root), static_cast<int>(c.root)) << "key [" << narrowForTest(c.in) << "]";
+      EXPECT_EQ(out.subkey, c.subkey) << "key [" << narrowForTest(c.in) << "]";
     } else {
-      EXPECT_EQ(out.subkey, "unchanged") << "key [" << c.in << "]";
+      EXPECT_EQ(out.subkey, L"unchanged") << "key [" << narrowForTest(c.in) << "]";
     }
   }
 }

@@ -5,8 +5,11 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <sddl.h>
 
+#include "tools/uninstaller/feedback.h"
 #include "tools/uninstaller/progress_window.h"
+#include "tools/uninstaller/relaunch.h"
 #include "tools/uninstaller/removal.h"
 #include "tools/uninstaller/uninstall_record.h"
 #include "uninstaller/scratch.h"
@@ -16,34 +19,43 @@ namespace {
 using namespace uninst;
 using namespace uninst_test;
 
+// A remover whose record's only folder is the scratch folder.
+RemovalScope scopeFor(const Scratch& s) {
+  RemovalScope scope = systemScope();
+  addRecordFolders(&scope, {s.root()}, "", "");
+  return scope;
+}
+
 TEST(DeleteRecordedFile, RemovesReadOnlyFilesAndTreatsGoneAsDone) {
   Scratch s;
+  Remover remover(scopeFor(s));
   std::string f = s.root() + "A & B \xE9\\read only.dll";
   ASSERT_TRUE(writeFile(f));
   ASSERT_TRUE(SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  StepResult r = deleteRecordedFile(f, nullptr);
+  StepResult r = remover.deleteFile(f, nullptr);
   EXPECT_EQ(r.status, StepStatus::Done) << r.reason;
   EXPECT_FALSE(fileExists(f));
 
-  EXPECT_EQ(deleteRecordedFile(f, nullptr).status, StepStatus::AlreadyGone);
-  EXPECT_EQ(deleteRecordedFile(s.root() + "no such folder\\x.dll", nullptr).status, StepStatus::AlreadyGone);
+  EXPECT_EQ(remover.deleteFile(f, nullptr).status, StepStatus::AlreadyGone);
+  EXPECT_EQ(remover.deleteFile(s.root() + "no such folder\\x.dll", nullptr).status, StepStatus::AlreadyGone);
 }
 
 TEST(DeleteRecordedFile, FailuresCarryTheSystemCodeAndChangeNothing) {
   Scratch s;
+  Remover remover(scopeFor(s));
   std::string folder = s.root() + "a folder";
   ASSERT_TRUE(makeFolders(folder));
-  StepResult r = deleteRecordedFile(folder, nullptr);
+  StepResult r = remover.deleteFile(folder, nullptr);
   EXPECT_EQ(r.status, StepStatus::Failed);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_DIRECTORY));
   EXPECT_TRUE(folderExists(folder));
 
-  r = deleteRecordedFile("relative\\x.dll", nullptr);
+  r = remover.deleteFile("relative\\x.dll", nullptr);
   EXPECT_EQ(r.status, StepStatus::Failed);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_BAD_PATHNAME));
 
   // "<" cannot be in a file name: reported, not a crash, not "already gone".
-  r = deleteRecordedFile(s.root() + "a<b.dll", nullptr);
+  r = remover.deleteFile(s.root() + "a<b.dll", nullptr);
   EXPECT_EQ(r.status, StepStatus::Failed);
   EXPECT_NE(r.error, static_cast<DWORD>(ERROR_SUCCESS));
 
@@ -52,7 +64,7 @@ TEST(DeleteRecordedFile, FailuresCarryTheSystemCodeAndChangeNothing) {
   ASSERT_TRUE(SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_READONLY));
   HANDLE h = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  r = deleteRecordedFile(held, nullptr);
+  r = remover.deleteFile(held, nullptr);
   CloseHandle(h);
   EXPECT_EQ(r.status, StepStatus::Failed);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -62,6 +74,7 @@ TEST(DeleteRecordedFile, FailuresCarryTheSystemCodeAndChangeNothing) {
 
 TEST(DeleteRecordedFile, ARunningOriginalIsMovedAsideInsteadOfDeleted) {
   Scratch s;
+  Remover remover(scopeFor(s));
   // A running program's image: deleting it is refused, renaming it is not.
   std::string exe = s.installUninstaller(s.root() + "Tower Link\\");
   ASSERT_FALSE(exe.empty());
@@ -75,9 +88,9 @@ TEST(DeleteRecordedFile, ARunningOriginalIsMovedAsideInsteadOfDeleted) {
                              &info));
   WaitForInputIdle(info.hProcess, 10000);
 
-  StepResult plain = deleteRecordedFile(exe, nullptr);
-  RunningOriginal original{exe, s.root() + "aside.old"};
-  StepResult moved = deleteRecordedFile(exe, &original);
+  StepResult plain = remover.deleteFile(exe, nullptr);
+  RunningOriginal original{widen(exe), widen(s.root() + "aside.old")};
+  StepResult moved = remover.deleteFile(exe, &original);
   bool asideThere = fileExists(s.root() + "aside.old");
   bool stillThere = fileExists(exe);
 
@@ -93,71 +106,74 @@ TEST(DeleteRecordedFile, ARunningOriginalIsMovedAsideInsteadOfDeleted) {
   EXPECT_FALSE(stillThere);
 }
 
-TEST(DeleteEmptyFolders, RemovesEmptyFoldersDepthFirstAndNeverAFile) {
+TEST(DeleteEmptyFolders, RemovesWhatItsFilesLeftEmptyDepthFirstAndNeverAFile) {
   Scratch s;
+  Remover remover(scopeFor(s));
   std::string top = s.root() + "TowerLink";
-  ASSERT_TRUE(makeFolders(top + "\\a\\b\\c"));
-  ASSERT_TRUE(makeFolders(top + "\\d"));
-  ASSERT_TRUE(makeFolders(top + "\\read only"));
+  std::string deep = top;
+  for (int i = 0; i < 60; ++i) deep += "\\level " + std::to_string(i);
+  ASSERT_GT(deep.size(), static_cast<size_t>(MAX_PATH));
+  for (const std::string& f : {deep + "\\x.dat", top + "\\a\\b\\c\\x.dat", top + "\\read only\\x.dat"}) {
+    ASSERT_TRUE(writeFile(f)) << f;
+  }
   ASSERT_TRUE(SetFileAttributesA((top + "\\read only").c_str(), FILE_ATTRIBUTE_READONLY));
-  StepResult r = deleteEmptyFolders(top + "\\", {});
+  for (const std::string& f : {deep + "\\x.dat", top + "\\a\\b\\c\\x.dat", top + "\\read only\\x.dat"}) {
+    ASSERT_EQ(remover.deleteFile(f, nullptr).status, StepStatus::Done) << f;
+  }
+  StepResult r = remover.deleteEmptyFolders(top + "\\");
   EXPECT_EQ(r.status, StepStatus::Done) << r.item << " " << r.reason;
   EXPECT_FALSE(folderExists(top));
   EXPECT_TRUE(folderExists(s.root()));
-  EXPECT_EQ(deleteEmptyFolders(top, {}).status, StepStatus::AlreadyGone);
+  EXPECT_EQ(remover.deleteEmptyFolders(top).status, StepStatus::AlreadyGone);
 
+  // Empty folders that held nothing of the record stay, and so does the
+  // folder holding them; a user's file is never touched.
+  ASSERT_TRUE(writeFile(top + "\\full\\inner\\x.dat"));
   ASSERT_TRUE(makeFolders(top + "\\empty\\deeper"));
   ASSERT_TRUE(writeFile(top + "\\full\\inner\\user.txt"));
-  r = deleteEmptyFolders(top, {});
+  ASSERT_EQ(remover.deleteFile(top + "\\full\\inner\\x.dat", nullptr).status, StepStatus::Done);
+  r = remover.deleteEmptyFolders(top);
   EXPECT_EQ(r.status, StepStatus::Kept);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_FALSE(folderExists(top + "\\empty"));
+  EXPECT_TRUE(folderExists(top + "\\empty\\deeper"));
   EXPECT_TRUE(fileExists(top + "\\full\\inner\\user.txt"));
-}
-
-TEST(DeleteEmptyFolders, DeepTreesBeyondTheClassicPathLimit) {
-  Scratch s;
-  std::string top = s.root() + "deep";
-  std::string path = top;
-  for (int i = 0; i < 60; ++i) path += "\\level " + std::to_string(i);
-  ASSERT_GT(path.size(), static_cast<size_t>(MAX_PATH));
-  ASSERT_TRUE(makeFolders(path));
-  StepResult r = deleteEmptyFolders(top, {});
-  EXPECT_EQ(r.status, StepStatus::Done) << r.item << " " << r.reason;
-  EXPECT_FALSE(folderExists(top));
 }
 
 TEST(DeleteEmptyFolders, RefusesRootsSystemFoldersAndTheirParents) {
   Scratch s;
   std::string inside = s.root() + "system\\empty";
   ASSERT_TRUE(makeFolders(inside));
-  std::vector<std::string> protectedFolders = {s.root() + "system"};
+  RemovalScope scope = scopeFor(s);
+  scope.refused.push_back(widen(s.root() + "system"));
+  Remover remover(scope);
   struct Case {
     std::string params;
     StepStatus status;
   } cases[] = {
       {s.root() + "system", StepStatus::Kept},
+      {s.root() + "system. .", StepStatus::Kept},
       {s.root(), StepStatus::Kept},
       {"C:\\", StepStatus::Kept},
       {s.root() + "system\\..\\system", StepStatus::Failed},
   };
   for (const Case& c : cases) {
-    StepResult r = deleteEmptyFolders(c.params, protectedFolders);
+    StepResult r = remover.deleteEmptyFolders(c.params);
     EXPECT_EQ(r.status, c.status) << c.params;
     EXPECT_TRUE(folderExists(inside)) << c.params;
   }
   // The real system folders are found and include Windows itself.
-  std::vector<std::string> system = systemFolders();
-  char windows[MAX_PATH + 1];
-  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  RemovalScope system = systemScope();
+  wchar_t windows[MAX_PATH + 1];
+  ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
   bool found = false;
-  for (const std::string& f : system) found = found || _stricmp(f.c_str(), windows) == 0;
-  EXPECT_TRUE(found) << windows;
+  for (const std::wstring& f : system.refused) found = found || _wcsicmp(f.c_str(), windows) == 0;
+  EXPECT_TRUE(found);
+  EXPECT_EQ(_wcsicmp(system.windowsFolder.c_str(), windows), 0);
 }
 
-TEST(DeleteRegistryTree, RemovesTheKeyWithSubkeysAndRefusesSharedKeys) {
+TEST(DeleteRegistryTree, RemovesTheKeyWithSubkeysAndRefusesOthersKeys) {
   Scratch s;
-  std::string key = s.keyPath() + "\\Brightfold Labs\\TowerLink\\3";
+  std::string key = s.keyPath() + "\\TowerLink\\3";
   HKEY h;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (key + "\\a\\b").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
                             nullptr),
@@ -168,7 +184,7 @@ TEST(DeleteRegistryTree, RemovesTheKeyWithSubkeysAndRefusesSharedKeys) {
   StepResult r = deleteRegistryTree("HKLM\\" + key);
   EXPECT_EQ(r.status, StepStatus::Done) << r.reason;
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, key));
-  EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, s.keyPath() + "\\Brightfold Labs\\TowerLink"));
+  EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, s.keyPath() + "\\TowerLink"));
   EXPECT_EQ(deleteRegistryTree("HKEY_LOCAL_MACHINE\\" + key).status, StepStatus::AlreadyGone);
 
   r = deleteRegistryTree("HKEY_CURRENT_USER\\Software");
@@ -180,6 +196,44 @@ TEST(DeleteRegistryTree, RemovesTheKeyWithSubkeysAndRefusesSharedKeys) {
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_BAD_PATHNAME));
 }
 
+TEST(PrivateFolder, IsNewEachTimeAndOnlyAdministratorsMayWriteIt) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(privateAccessList().c_str(), SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "it would inherit the temporary folder's permissions";
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl);
+  ASSERT_EQ(dacl->AceCount, 3u);
+  const DWORD write = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
+                      WRITE_OWNER | FILE_DELETE_CHILD | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    PSID sid = &ace->SidStart;
+    const bool admin = IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+    EXPECT_EQ((ace->Mask & write) != 0, admin) << "entry " << i;
+  }
+  LocalFree(descriptor);
+
+  DWORD error = 0;
+  std::wstring a = createPrivateFolder(&error), b = createPrivateFolder(&error);
+  ASSERT_FALSE(a.empty() || b.empty()) << error;
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a.find(widen(tempFolder()) + L"tluninstall-"), 0u);
+  EXPECT_EQ(a.size(), widen(tempFolder()).size() + 12 + 16 + 1);
+  // A log is written only where none is yet: never into something prepared.
+  EXPECT_TRUE(writeLogFile(a, "first"));
+  EXPECT_FALSE(writeLogFile(a, "second"));
+  EXPECT_EQ(readFile(narrow(a) + "tluninstall.log"), "first\r\n");
+  for (const std::wstring& f : {a, b}) removeTree(narrow(f));
+}
+
 TEST(ReadUninstallRecord, ReadsTheInstallersLayoutAndReportsDamage) {
   Scratch s;
   ASSERT_TRUE(s.writeRecord({{"DeleteFile", "C:\\x\\a.dll", "Deleting TowerLink program files"},
@@ -189,6 +243,7 @@ TEST(ReadUninstallRecord, ReadsTheInstallersLayoutAndReportsDamage) {
   DWORD error = 0;
   ASSERT_EQ(readUninstallRecord(s.recordName(), &record, &error), RecordStatus::Ok);
   EXPECT_EQ(record.displayName, s.recordName());
+  EXPECT_EQ(record.uninstallString, "C:\\x\\tluninstall.exe " + s.recordName());
   ASSERT_EQ(record.events.size(), 2u);
   EXPECT_EQ(record.events[0].tag, "DeleteFile");
   EXPECT_EQ(record.events[0].params, "C:\\x\\a.dll");

@@ -139,6 +139,10 @@ void removeTree(const std::string& path) {
   std::wstring w = longPath(path);
   DWORD a = GetFileAttributesW(w.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return;
+  if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+    removeUnixLink(path);
+    return;
+  }
   if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
     SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(w.c_str());
@@ -156,6 +160,54 @@ void removeTree(const std::string& path) {
   }
   SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryW(w.c_str());
+}
+
+namespace {
+
+// The Unix path of a Windows one (Wine only).
+std::string unixPath(const std::string& path) {
+  using ToUnixFn = char*(CDECL*)(LPCWSTR);
+  auto toUnix = reinterpret_cast<ToUnixFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return std::string();
+  char* text = toUnix(widen(path).c_str());
+  if (!text) return std::string();
+  std::string out = text;
+  HeapFree(GetProcessHeap(), 0, text);
+  return out;
+}
+
+// Runs a host program (Wine starts Unix executables as well) and waits.
+bool runHost(const std::string& commandLine) {
+  std::vector<char> command(commandLine.begin(), commandLine.end());
+  command.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    return false;
+  }
+  WaitForSingleObject(info.hProcess, 10000);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+bool makeUnixLink(const std::string& link, const std::string& target) {
+  std::string from = unixPath(link), to = unixPath(target);
+  if (from.empty() || to.empty()) return false;
+  runHost("/bin/ln -s " + quoted(to) + " " + quoted(from));
+  DWORD a = GetFileAttributesW(longPath(link).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+void removeUnixLink(const std::string& link) {
+  std::string from = unixPath(link);
+  if (!from.empty()) runHost("/bin/rm -f " + quoted(from));
 }
 
 bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments) {
@@ -190,7 +242,8 @@ Scratch::Scratch() {
   std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
   root_ = tempFolder() + "tlu-test-" + id + "\\";
   record_ = "TLUninstTest-" + id;
-  key_ = "Software\\TLUninstTest-" + id;
+  key_ = "Software\\Brightfold Labs\\TLUninstTest-" + id;
+  vendorExisted_ = keyExists(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs");
   makeFolders(root_);
   readPending(&pendingExisted_, &pendingType_, &pendingData_);
 }
@@ -201,19 +254,17 @@ Scratch::~Scratch() {
     finish(&code, 0);
   }
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, key_.c_str());
+  // Only when empty: other tests may use the vendor key meanwhile.
+  if (!vendorExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs");
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, recordKey().c_str());
+  for (const std::string& l : links_) removeUnixLink(l);
   removeTree(root_);
-  const std::string temp = tempFolder();
-  DeleteFileA((temp + "tluninstall.log").c_str());
-  for (DWORD pid : pids_) {
-    // The launcher's renamed image is a plain file once it has exited; it is
+  for (const std::string& f : allFolders_) {
+    // A launcher's renamed image is a plain file once it has exited; it is
     // released a moment later, hence the retries.
-    for (const char* ext : {".exe", ".old"}) {
-      std::string f = temp + "tluninstall-" + std::to_string(pid) + ext;
-      for (int i = 0; i < 40 && GetFileAttributesA(f.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
-        if (DeleteFileA(f.c_str())) break;
-        Sleep(50);
-      }
+    for (int i = 0; i < 40 && folderExists(f); ++i) {
+      removeTree(f);
+      if (folderExists(f)) Sleep(50);
     }
   }
   HKEY key;
@@ -302,12 +353,13 @@ bool Scratch::start(const std::string& exe, const std::string& arguments) {
     job_ = nullptr;
     return false;
   }
+  before_ = privateFolders();
+  lastFolders_.clear();
   if (job_) AssignProcessToJobObject(job_, info.hProcess);
   ResumeThread(info.hThread);
   CloseHandle(info.hThread);
   process_ = info.hProcess;
   lastPid_ = info.dwProcessId;
-  pids_.push_back(lastPid_);
   return true;
 }
 
@@ -326,6 +378,11 @@ bool Scratch::finish(DWORD* exitCode, DWORD timeoutMs) {
   process_ = nullptr;
   if (job_) CloseHandle(job_);
   job_ = nullptr;
+  for (const std::string& f : privateFolders()) {
+    if (std::find(before_.begin(), before_.end(), f) != before_.end()) continue;
+    lastFolders_.push_back(f);
+    allFolders_.push_back(f);
+  }
   return finished;
 }
 
@@ -349,8 +406,39 @@ std::string windowText(HWND window) {
   return std::string(buffer, copied);
 }
 
+std::vector<std::string> privateFolders() {
+  std::vector<std::string> found;
+  const std::string temp = tempFolder();
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((temp + "tluninstall-*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.push_back(temp + data.cFileName);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return found;
+}
+
+std::string Scratch::lastLog() const {
+  // Another test's run may have made a folder meanwhile: ours names our record.
+  std::string any;
+  for (const std::string& f : lastFolders_) {
+    std::string text = readFile(f + "\\tluninstall.log");
+    if (text.find(record_) != std::string::npos) return text;
+    if (any.empty()) any = text;
+  }
+  return any;
+}
+
+bool Scratch::link(const std::string& link, const std::string& target) {
+  links_.push_back(link);
+  return makeUnixLink(link, target);
+}
+
 std::string Scratch::installUninstaller(const std::string& folder) {
-  std::string built = TL_UNINSTALLER_EXE;
+  char chosen[MAX_PATH] = {0};
+  DWORD n = GetEnvironmentVariableA("TL_UNINSTALLER_UNDER_TEST", chosen, MAX_PATH);
+  std::string built = (n > 0 && n < MAX_PATH) ? std::string(chosen, n) : std::string(TL_UNINSTALLER_EXE);
   std::string target = folder + "tluninstall.exe";
   makeFolders(folder);
   if (!CopyFileW(longPath(built).c_str(), longPath(target).c_str(), FALSE)) return std::string();

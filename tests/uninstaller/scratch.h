@@ -30,11 +30,21 @@ bool makeFolders(const std::string& path);
 bool writeFile(const std::string& path, const std::string& text = "TowerLink test data");
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);
-// Deletes a folder tree whatever it holds; used by clean-up only.
+// Deletes a folder tree whatever it holds, never entering a link; used by
+// clean-up only.
 void removeTree(const std::string& path);
+// A Unix symbolic link at link (a Windows path) to target, made by the host's
+// ln: Wine 8 shows it as a reparse point (attributes 0x410 for a folder) and
+// cannot remove it itself, so the Scratch removes it with rm when it ends.
+// False outside Wine.
+bool makeUnixLink(const std::string& link, const std::string& target);
+// Removes such a link (never its target).
+void removeUnixLink(const std::string& link);
 // A real shell link at linkPath pointing at target, saved through IShellLinkA.
 bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments);
 std::string tempFolder();  // with its closing backslash
+// The uninstaller's private folders in %TEMP% now ("tluninstall-*").
+std::vector<std::string> privateFolders();
 // Waits up to timeoutMs for a top-level window of class cls (null: any) and
 // caption; null when none appears.
 HWND waitForWindow(const char* cls, const std::string& caption, DWORD timeoutMs = 20000);
@@ -72,11 +82,19 @@ class Scratch {
   bool start(const std::string& exe, const std::string& arguments);
   bool finish(DWORD* exitCode, DWORD timeoutMs = 60000);
 
-  // The uninstaller as built, copied to folder + "tluninstall.exe".
+  // The uninstaller as built (or the one named by the environment variable
+  // TL_UNINSTALLER_UNDER_TEST, to run these tests against another build),
+  // copied to folder + "tluninstall.exe".
   std::string installUninstaller(const std::string& folder);
 
-  // The process id of the last run, which names its temporary files.
-  DWORD lastProcessId() const { return lastPid_; }
+  // A Unix link that the Scratch removes when it ends (see makeUnixLink).
+  bool link(const std::string& link, const std::string& target);
+
+  // The private folders ("%TEMP%\tluninstall-*") that the last run made and
+  // left (with a log, or its renamed image awaiting the restart), and the text
+  // of its log. The Scratch removes them when it ends.
+  const std::vector<std::string>& lastPrivateFolders() const { return lastFolders_; }
+  std::string lastLog() const;
   // The restart-time removals added since construction, source paths only.
   std::vector<std::string> newPendingRemovals() const;
 
@@ -84,10 +102,14 @@ class Scratch {
   std::string root_;
   std::string record_;
   std::string key_;
-  std::vector<DWORD> pids_;
+  std::vector<std::string> links_;
+  std::vector<std::string> before_;       // private folders when the run started
+  std::vector<std::string> lastFolders_;  // made by the last run
+  std::vector<std::string> allFolders_;   // made by every run
   DWORD lastPid_ = 0;
   HANDLE job_ = nullptr;      // of the running program, if any
   HANDLE process_ = nullptr;
+  bool vendorExisted_ = false;
   bool pendingExisted_ = false;
   DWORD pendingType_ = REG_MULTI_SZ;
   std::vector<BYTE> pendingData_;

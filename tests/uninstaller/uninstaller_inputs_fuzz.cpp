@@ -16,20 +16,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   if (text.find('\0') != std::string::npos) return 0;  // registry texts end at a zero
 
-  std::string path;
-  if (normalizePath(text, &path) == PathProblem::None) {
-    std::string again;
+  // Each byte as one UTF-16 unit (Latin-1), enough to reach every branch.
+  std::wstring wide;
+  for (unsigned char c : text) wide.push_back(static_cast<wchar_t>(c));
+  std::wstring path;
+  if (normalizePath(wide, &path) == PathProblem::None) {
+    std::wstring again;
     if (normalizePath(path, &again) != PathProblem::None || again != path) abort();
-    if (path.find("\\.\\") != std::string::npos || path.find("\\..\\") != std::string::npos) abort();
-    if (path.find("\\\\", 1) != std::string::npos) abort();
+    if (path.find(L"\\.\\") != std::wstring::npos || path.find(L"\\..\\") != std::wstring::npos) abort();
+    if (path.find(L"\\\\", 1) != std::wstring::npos) abort();
     if (!isSameOrInside(path, path)) abort();
-    (void)pathDepth(path);
+    std::wstring parent = parentPath(path);
+    if (!isSameOrInside(path, parent)) abort();
+    if (pathDepth(path) > 0 && pathDepth(parent) + 1 != pathDepth(path)) abort();
   }
 
   RegistryPath key;
-  if (parseRegistryPath(text, &key) == RegistryPathProblem::None) {
-    const std::string& k = key.subkey;
-    if (k.empty() || k.front() == '\\' || k.back() == '\\' || k.find("\\\\") != std::string::npos) abort();
+  if (parseRegistryPath(wide, &key) == RegistryPathProblem::None) {
+    const std::wstring& k = key.subkey;
+    if (k.empty() || k.front() == L'\\' || k.back() == L'\\' || k.find(L"\\\\") != std::wstring::npos) abort();
   }
 
   std::vector<std::string> back = splitArguments(quoteArgument(text));

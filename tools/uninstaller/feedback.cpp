@@ -7,21 +7,17 @@
 
 namespace uninst {
 
-std::string logFilePath() {
-  std::string temp = temporaryFolder();
-  return temp.empty() ? std::string() : temp + "tluninstall.log";
-}
-
-bool writeLogFile(const std::string& text) {
-  std::string path = logFilePath();
-  if (path.empty()) return false;
+bool writeLogFile(const std::wstring& folder, const std::string& text) {
+  if (folder.empty()) return false;
+  const std::wstring path = folder + kLogName;
   std::string data;
   for (char c : text) {
     if (c == '\n') data += "\r\n";
     else data.push_back(c);
   }
   if (data.empty() || data.back() != '\n') data += "\r\n";
-  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // CREATE_NEW: never into a file or link that is already there.
+  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
   size_t written = 0;
   while (written < data.size()) {
@@ -52,7 +48,11 @@ void UserFeedback::report(const std::string& caption, const std::string& text, b
     MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | (problem ? MB_ICONWARNING : MB_ICONINFORMATION));
     return;
   }
-  writeLogFile(caption + ": " + (problem ? "incomplete" : "complete") + "\n" + text);
+  if (logFolder_.empty()) {
+    DWORD error = 0;
+    logFolder_ = createPrivateFolder(&error);
+  }
+  writeLogFile(logFolder_, caption + ": " + (problem ? "incomplete" : "complete") + "\n" + text);
 }
 
 }  // namespace uninst

@@ -9,14 +9,23 @@
 #include "tools/uninstaller/relaunch.h"
 #include "tools/uninstaller/uninstall_record.h"
 #include "tools/uninstaller/uninstaller.h"
+#include "wizard/dll_search.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace uninst;
+  // Before anything can load a library: from here on a library loaded by name
+  // comes from the system folder only, never from the folder the program was
+  // started from (see wizard/dll_search.h). The program imports Known DLLs
+  // only; comctl32 is loaded by full path (progress_window.cpp).
+  hardenDllSearch();
+
   const std::string self = moduleFileName();
   CommandLine args;
   std::string offending;
   CommandLineProblem problem = parseCommandLine(GetCommandLineA(), self, &args, &offending);
-  UserFeedback feedback(instance, args.ui);
+  // The copy runs from its private folder, where its log goes too.
+  const std::wstring ownFolder = args.originalPath.empty() ? std::wstring() : folderOf(moduleFileNameW());
+  UserFeedback feedback(instance, args.ui, ownFolder);
   if (problem != CommandLineProblem::None) {
     feedback.report("TowerLink Uninstall", usageText(problem, offending), true);
     return kExitUsage;
@@ -24,15 +33,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   if (args.originalPath.empty()) {
     // Started as installed: a missing record is reported before anything is
-    // copied; otherwise the copy in the temporary folder does the work.
+    // copied; otherwise the copy in its private folder does the work.
     if (!uninstallRecordExists(args.recordName)) {
-      return runUninstall(args, self, feedback, nullptr);
+      return runUninstall(args, std::wstring(), feedback, nullptr);
     }
     DWORD exitCode = 0;
     DWORD error = 0;
-    if (runFromTemporaryCopy(args, &exitCode, &error)) return static_cast<int>(exitCode);
+    if (runFromPrivateCopy(args, &exitCode, &error)) return static_cast<int>(exitCode);
     // No copy could be run: work from here. Everything but this program's
     // own file can still be removed, and that file is then reported.
+    return runUninstall(args, std::wstring(), feedback, nullptr);
   }
-  return runUninstall(args, self, feedback, nullptr);
+  return runUninstall(args, ownFolder + kAsideName, feedback, nullptr);
 }

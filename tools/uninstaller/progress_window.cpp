@@ -4,6 +4,8 @@
 
 #include <climits>
 
+#include "wizard/dll_search.h"
+
 namespace uninst {
 
 namespace {
@@ -42,8 +44,15 @@ void ProgressWindow::close() {
 
 bool ProgressWindow::create(HINSTANCE instance, const std::string& title, size_t steps) {
   if (window_) return true;
+  // comctl32 is not a Known DLL: it is not imported, or the loader would look
+  // for it beside the program first, but loaded from the system folder by
+  // full path, once, and kept for the life of the process (its window class
+  // must outlive every progress window).
+  static SystemLibrary commonControls("comctl32.dll");
+  using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const auto initCommonControls = commonControls.function<InitCommonControlsExFn>("InitCommonControlsEx");
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
+  if (initCommonControls) initCommonControls(&controls);
   if (!registerClass(instance)) return false;
 
   const int width = 420, height = 112;

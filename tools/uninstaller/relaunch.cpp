@@ -1,10 +1,16 @@
 #include "tools/uninstaller/relaunch.h"
 
+#include <sddl.h>
+
 #include <vector>
 
 #include "platform/handles.h"
 
 namespace uninst {
+
+const wchar_t kCopyName[] = L"tluninstall.exe";
+const wchar_t kAsideName[] = L"tluninstall.old";
+const wchar_t kLogName[] = L"tluninstall.log";
 
 std::string moduleFileName() {
   std::vector<char> buffer(MAX_PATH);
@@ -18,61 +24,182 @@ std::string moduleFileName() {
   return std::string();
 }
 
-std::string temporaryFolder() {
-  std::vector<char> buffer(MAX_PATH + 1);
-  DWORD n = GetTempPathA(static_cast<DWORD>(buffer.size()), buffer.data());
+std::wstring moduleFileNameW() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  while (buffer.size() <= 65536) {
+    DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::wstring();
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
+    buffer.resize(buffer.size() * 2);
+  }
+  return std::wstring();
+}
+
+std::wstring folderOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+namespace {
+
+std::wstring withBackslash(std::wstring folder) {
+  if (!folder.empty() && folder.back() != L'\\') folder.push_back(L'\\');
+  return folder;
+}
+
+std::wstring temporaryFolderW() {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
   if (n > buffer.size()) {
     buffer.resize(n + 1);
-    n = GetTempPathA(static_cast<DWORD>(buffer.size()), buffer.data());
+    n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
   }
-  if (n == 0 || n > buffer.size()) return std::string();
-  std::string folder(buffer.data(), n);
-  if (folder.back() != '\\') folder.push_back('\\');
-  return folder;
+  if (n == 0 || n > buffer.size()) return std::wstring();
+  return withBackslash(std::wstring(buffer.data(), n));
+}
+
+std::wstring systemFolderW() {
+  wchar_t buffer[MAX_PATH + 1];
+  UINT n = GetSystemDirectoryW(buffer, MAX_PATH);
+  return (n > 0 && n < MAX_PATH) ? std::wstring(buffer, n) : std::wstring();
+}
+
+// 64 bits from the system's generator (RtlGenRandom, advapi32 since XP);
+// without it, from clocks and ids, which only a name clash would reveal:
+// the folder is never reused, so a guessed name gains nothing.
+unsigned long long randomBits() {
+  using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+  unsigned long long value = 0;
+  HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+  auto generate = advapi ? reinterpret_cast<RtlGenRandomFn>(
+                               reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")))
+                         : nullptr;
+  if (generate && generate(&value, sizeof(value))) return value;
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  value = static_cast<unsigned long long>(counter.QuadPart) * 0x9E3779B97F4A7C15ull;
+  value ^= (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^ GetTickCount();
+  return value;
+}
+
+}  // namespace
+
+std::wstring privateAccessList() {
+  std::wstring user;
+  win::KernelHandle token;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) {
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> data(size ? size : 1);
+    LPWSTR text = nullptr;
+    if (size && GetTokenInformation(token.get(), TokenUser, data.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(data.data())->User.Sid, &text)) {
+      user = text;
+      LocalFree(text);
+    }
+  }
+  std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  if (!user.empty()) sddl += L"(A;OICI;FRFX;;;" + user + L")";
+  return sddl;
 }
 
 namespace {
 
 // The copy's image is released a moment after its process ends, so the
 // delete is retried briefly before it is left to the next restart.
-void removeFinishedCopy(const std::string& copy) {
+bool removeFinishedCopy(const std::wstring& copy) {
   for (int attempt = 0; attempt < 40; ++attempt) {
-    if (DeleteFileA(copy.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return;
+    if (DeleteFileW(copy.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return true;
     Sleep(50);
   }
-  MoveFileExA(copy.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  MoveFileExW(copy.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return false;
 }
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 
-bool runFromTemporaryCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) {
+std::wstring createPrivateFolder(DWORD* error) {
+  *error = ERROR_SUCCESS;
+  const std::wstring temp = temporaryFolderW();
+  if (temp.empty()) {
+    *error = GetLastError();
+    return std::wstring();
+  }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(privateAccessList().c_str(), SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    *error = GetLastError();
+    return std::wstring();
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  std::wstring folder;
+  for (int attempt = 0; attempt < 8 && folder.empty(); ++attempt) {
+    wchar_t name[40];
+    unsigned long long bits = randomBits();
+    wsprintfW(name, L"tluninstall-%08lx%08lx", static_cast<unsigned long>(bits >> 32),
+              static_cast<unsigned long>(bits & 0xFFFFFFFFu));
+    std::wstring candidate = temp + name;
+    // Fails when anything of that name exists: a folder someone made in
+    // advance is never used.
+    if (CreateDirectoryW(candidate.c_str(), &attributes)) {
+      folder = candidate + L"\\";
+    } else {
+      *error = GetLastError();
+      if (*error != ERROR_ALREADY_EXISTS) break;
+    }
+  }
+  LocalFree(descriptor);
+  if (!folder.empty()) *error = ERROR_SUCCESS;
+  return folder;
+}
+
+bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) {
   *exitCode = 0;
   *error = ERROR_SUCCESS;
-  std::string self = moduleFileName();
-  std::string temp = temporaryFolder();
-  if (self.empty() || temp.empty()) {
+  const std::wstring self = moduleFileNameW();
+  const std::string selfAnsi = moduleFileName();
+  const std::wstring system = systemFolderW();
+  if (self.empty() || selfAnsi.empty() || system.empty()) {
     *error = GetLastError();
     return false;
   }
-  std::string copy = temp + "tluninstall-" + std::to_string(GetCurrentProcessId()) + ".exe";
-  if (!CopyFileA(self.c_str(), copy.c_str(), FALSE)) {
+  const std::wstring folder = createPrivateFolder(error);
+  if (folder.empty()) return false;
+  const std::wstring copy = folder + kCopyName;
+  if (!CopyFileW(self.c_str(), copy.c_str(), TRUE)) {
     *error = GetLastError();
+    RemoveDirectoryW(folder.substr(0, folder.size() - 1).c_str());
     return false;
   }
   // This process waits while the copy removes the product folder; its current
-  // folder must not be in there, or the folder could not be removed.
-  SetCurrentDirectoryA(temp.c_str());
+  // folder must be neither in there nor in the copy's folder, which goes too.
+  SetCurrentDirectoryW(system.c_str());
 
-  std::string commandText = quoteArgument(copy) + " " + buildCopyArguments(args, self);
-  std::vector<char> command(commandText.begin(), commandText.end());
-  command.push_back('\0');
-  STARTUPINFOA startup = {};
+  std::string copyAnsi;
+  {
+    int n = WideCharToMultiByte(CP_ACP, 0, copy.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n > 1) {
+      copyAnsi.resize(static_cast<size_t>(n - 1));
+      WideCharToMultiByte(CP_ACP, 0, copy.c_str(), -1, &copyAnsi[0], n, nullptr, nullptr);
+    }
+  }
+  const std::string commandText = quoteArgument(copyAnsi) + " " + buildCopyArguments(args, selfAnsi);
+  std::vector<wchar_t> command;
+  {
+    int n = MultiByteToWideChar(CP_ACP, 0, commandText.c_str(), -1, nullptr, 0);
+    command.resize(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, commandText.c_str(), -1, command.data(), n);
+  }
+  STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, temp.c_str(), &startup,
+  if (!CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, system.c_str(), &startup,
                       &info)) {
     *error = GetLastError();
-    DeleteFileA(copy.c_str());
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(folder.substr(0, folder.size() - 1).c_str());
     return false;
   }
   win::KernelHandle process(info.hProcess);
@@ -84,12 +211,21 @@ bool runFromTemporaryCopy(const CommandLine& args, DWORD* exitCode, DWORD* error
   process.reset();
   thread.reset();
 
-  removeFinishedCopy(copy);
-  std::string aside = asidePathFor(copy);
-  if (GetFileAttributesA(aside.c_str()) != INVALID_FILE_ATTRIBUTES) {
+  bool later = !removeFinishedCopy(copy);
+  const std::wstring aside = folder + kAsideName;
+  const std::wstring log = folder + kLogName;
+  if (exists(aside)) {
     // Our own image, renamed by the copy: it goes at the next restart.
-    MoveFileExA(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    later = true;
   }
+  if (exists(log)) {
+    MoveFileExW(log.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    later = true;
+  }
+  // The folder after its files: the restart removes them in this order.
+  const std::wstring bare = folder.substr(0, folder.size() - 1);
+  if (!RemoveDirectoryW(bare.c_str()) && later) MoveFileExW(bare.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   return true;
 }
 

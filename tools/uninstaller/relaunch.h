@@ -1,17 +1,29 @@
-// Running the uninstaller from a copy in the temporary folder. The program
-// lives in the folder it removes, and a running program's file cannot be
-// deleted, so the first process copies itself to %TEMP%, runs the copy with
-// "/from <its own path>" and waits for it, passing its exit code on.
+// Running the uninstaller from a copy in a private folder. The program lives
+// in the folder it removes, and a running program's file cannot be deleted,
+// so the first process copies itself into a fresh folder of the temporary
+// folder, runs the copy with "/from <its own path>" and waits for it, passing
+// its exit code on.
+//
+// The temporary folder belongs to the user, also to the part of the user that
+// runs without administrator rights, while the copy runs elevated. So the
+// copy's folder gets a name nobody can guess, is created only if no such
+// folder exists yet (CreateDirectory fails on an existing one, so nothing
+// prepared in advance is ever used), and gets a protected access list:
+// SYSTEM and the administrators have full control, the user may only read.
+// Nobody without administrator rights can put a DLL beside the copy, swap the
+// copy between its copying and its start, or replace its log.
 //
 // The copy undoes the record. When it reaches the DeleteFile of the original,
 // that file is still the waiting process's running image: it cannot be
-// deleted but it can be renamed, so the copy moves it next to itself as
-// "<copy>.old" (removal.h), and the product folder empties. When the copy has
-// ended, the first process deletes the copy's file and schedules its own
-// renamed image, which it cannot delete while it runs, for deletion at the next
-// restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT). That call needs no
-// shell and no quoting, so paths with "&", "%" or spaces are safe; a
-// "cmd /c ping & del" would expand "%" inside quotes.
+// deleted but it can be renamed, so the copy moves it into its folder as
+// "tluninstall.old" (removal.h), and the product folder empties. When the copy
+// has ended, the first process deletes the copy's file and removes the folder;
+// what it cannot remove while it runs (its own renamed image) and the log of a
+// /S or /passive run, which is kept for the administrator to read, are
+// removed at the next restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT),
+// together with the folder. That call needs no shell and no quoting, so paths
+// with "&", "%" or spaces are safe; a "cmd /c ping & del" would expand "%"
+// inside quotes.
 #pragma once
 
 #include <windows.h>
@@ -24,15 +36,32 @@ namespace uninst {
 
 // The running program's own path, of any length. Empty on failure.
 std::string moduleFileName();
+std::wstring moduleFileNameW();
 
-// The temporary folder (with its closing backslash). Empty on failure.
-std::string temporaryFolder();
+// The folder that holds a file path, with its closing backslash (UTF-16, so a
+// double-byte character is never taken for a backslash).
+std::wstring folderOf(const std::wstring& path);
 
-// Copies the running program to %TEMP%\tluninstall-<process id>.exe, runs it
-// with the record name, the UI option and "/from", waits for it and cleans up
-// as described above. Returns true when the copy ran to its end; *exitCode is
+// Names inside the private folder.
+extern const wchar_t kCopyName[];   // L"tluninstall.exe"
+extern const wchar_t kAsideName[];  // L"tluninstall.old"
+extern const wchar_t kLogName[];    // L"tluninstall.log"
+
+// The access list of the private folder, as SDDL:
+// "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;<the user's SID>)",
+// protected, so nothing is inherited from the temporary folder.
+std::wstring privateAccessList();
+
+// Creates a new folder "tluninstall-<16 random hex digits>" in the temporary
+// folder with the protected access list described above. Returns it with its
+// closing backslash, or empty with *error set.
+std::wstring createPrivateFolder(DWORD* error);
+
+// Copies the running program into a new private folder, runs it with the
+// record name, the UI option and "/from", waits for it and cleans up as
+// described above. Returns true when the copy ran to its end; *exitCode is
 // then its exit code. Returns false when the copy could not be made or
 // started; *error holds the system's code and nothing is left behind.
-bool runFromTemporaryCopy(const CommandLine& args, DWORD* exitCode, DWORD* error);
+bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error);
 
 }  // namespace uninst

@@ -13,20 +13,22 @@ const char kUninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\
 
 namespace {
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+wchar_t lowerAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
-bool equalsIgnoreCase(const std::string& a, const char* b) {
+bool equalsIgnoreCase(const std::wstring& a, const wchar_t* b) {
   size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
+  for (; i < a.size() && b[i] != L'\0'; ++i) {
     if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
   }
-  return i == a.size() && b[i] == '\0';
+  return i == a.size() && b[i] == L'\0';
 }
 
+bool isLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
 // Splits on sep, dropping empty components (doubled or closing separators).
-std::vector<std::string> splitComponents(const std::string& text, size_t from, char sep) {
-  std::vector<std::string> parts;
-  std::string current;
+std::vector<std::wstring> splitComponents(const std::wstring& text, size_t from, wchar_t sep) {
+  std::vector<std::wstring> parts;
+  std::wstring current;
   for (size_t i = from; i < text.size(); ++i) {
     if (text[i] == sep) {
       if (!current.empty()) parts.push_back(current);
@@ -37,6 +39,23 @@ std::vector<std::string> splitComponents(const std::string& text, size_t from, c
   }
   if (!current.empty()) parts.push_back(current);
   return parts;
+}
+
+// Where the components of a normalised path begin (after "C:\" or
+// "\\server\share\"); npos for a bare "\\server\share".
+size_t componentsStart(const std::wstring& normalized) {
+  if (normalized.size() >= 3 && normalized[1] == L':') return 3;
+  if (normalized.size() >= 2 && normalized[0] == L'\\' && normalized[1] == L'\\') {
+    size_t serverEnd = normalized.find(L'\\', 2);
+    if (serverEnd == std::wstring::npos) return std::wstring::npos;
+    size_t shareEnd = normalized.find(L'\\', serverEnd + 1);
+    return shareEnd == std::wstring::npos ? std::wstring::npos : shareEnd + 1;
+  }
+  return 0;
+}
+
+bool endsInDotOrSpace(const std::wstring& name) {
+  return !name.empty() && (name.back() == L'.' || name.back() == L' ');
 }
 
 }  // namespace
@@ -52,67 +71,95 @@ EventKind eventKindFromTag(const std::string& tag) {
   return EventKind::Unknown;
 }
 
-PathProblem normalizePath(const std::string& path, std::string* out) {
+PathProblem normalizePath(const std::wstring& path, std::wstring* out, const std::vector<std::wstring>& localHosts) {
   out->clear();
   if (path.empty()) return PathProblem::Empty;
-  std::string p = path;
-  std::replace(p.begin(), p.end(), '/', '\\');
+  std::wstring p = path;
+  std::replace(p.begin(), p.end(), L'/', L'\\');
 
-  std::string root;
+  // "\\?\" passes a path to the file system unchanged: only its drive and UNC
+  // forms are taken, as the plain paths they name, and only when no name ends
+  // in a dot or space, which the plain form would drop.
+  bool verbatim = false;
+  if (p.compare(0, 4, L"\\\\?\\") == 0) {
+    if (p.size() >= 7 && isLetter(p[4]) && p[5] == L':' && p[6] == L'\\') {
+      p = p.substr(4);
+    } else if (p.size() >= 8 && (p.compare(4, 4, L"UNC\\") == 0 || p.compare(4, 4, L"unc\\") == 0)) {
+      p = L"\\\\" + p.substr(8);
+    } else {
+      return PathProblem::DevicePath;
+    }
+    verbatim = true;
+  }
+
+  std::wstring root;
   size_t rest = 0;
-  if (p.size() >= 3 && ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':' &&
-      p[2] == '\\') {
+  if (p.size() >= 3 && isLetter(p[0]) && p[1] == L':' && p[2] == L'\\') {
     root = p.substr(0, 3);
     rest = 3;
-  } else if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
+  } else if (p.size() >= 2 && p[0] == L'\\' && p[1] == L'\\') {
     // "\\server\share": both given, each exactly one component.
-    size_t serverEnd = p.find('\\', 2);
-    if (serverEnd == std::string::npos || serverEnd == 2) {
-      std::string server = p.substr(2, serverEnd == std::string::npos ? std::string::npos : serverEnd - 2);
-      return (server == "?" || server == ".") ? PathProblem::DevicePath : PathProblem::NotAbsolute;
+    size_t serverEnd = p.find(L'\\', 2);
+    if (serverEnd == std::wstring::npos || serverEnd == 2) {
+      std::wstring server = p.substr(2, serverEnd == std::wstring::npos ? std::wstring::npos : serverEnd - 2);
+      return (server == L"?" || server == L".") ? PathProblem::DevicePath : PathProblem::NotAbsolute;
     }
-    std::string server = p.substr(2, serverEnd - 2);
-    if (server == "?" || server == ".") return PathProblem::DevicePath;
-    size_t shareEnd = p.find('\\', serverEnd + 1);
-    if (shareEnd == std::string::npos) shareEnd = p.size();
-    std::string share = p.substr(serverEnd + 1, shareEnd - serverEnd - 1);
+    std::wstring server = p.substr(2, serverEnd - 2);
+    if (server == L"?" || server == L".") return PathProblem::DevicePath;
+    size_t shareEnd = p.find(L'\\', serverEnd + 1);
+    if (shareEnd == std::wstring::npos) shareEnd = p.size();
+    std::wstring share = p.substr(serverEnd + 1, shareEnd - serverEnd - 1);
     if (share.empty()) return PathProblem::NotAbsolute;
-    if (server == ".." || share == "." || share == "..") return PathProblem::DotComponent;
-    root = p.substr(0, shareEnd);
+    if (server == L".." || share == L"." || share == L"..") return PathProblem::DotComponent;
+    bool local = equalsIgnoreCase(server, L"localhost") || server == L"127.0.0.1";
+    for (const std::wstring& name : localHosts) local = local || (!name.empty() && equalsIgnoreCase(server, name.c_str()));
+    if (local && share.size() == 2 && isLetter(share[0]) && share[1] == L'$') {
+      // This computer's administrative share is its drive.
+      root = std::wstring(1, share[0]) + L":\\";
+    } else {
+      root = p.substr(0, shareEnd);
+    }
     rest = shareEnd;
   } else {
     return PathProblem::NotAbsolute;
   }
 
-  std::vector<std::string> parts = splitComponents(p, rest, '\\');
-  for (const std::string& part : parts) {
-    if (part == "." || part == "..") return PathProblem::DotComponent;
+  std::vector<std::wstring> parts = splitComponents(p, rest, L'\\');
+  for (std::wstring& part : parts) {
+    if (endsInDotOrSpace(part)) {
+      if (verbatim) return PathProblem::DevicePath;
+      while (endsInDotOrSpace(part)) part.pop_back();
+      if (part.empty()) return PathProblem::DotComponent;
+    }
   }
-  std::string result = root;
+  std::wstring result = root;
   for (size_t i = 0; i < parts.size(); ++i) {
-    if (!result.empty() && result.back() != '\\') result.push_back('\\');
+    if (!result.empty() && result.back() != L'\\') result.push_back(L'\\');
     result += parts[i];
   }
   *out = result;
   return PathProblem::None;
 }
 
-size_t pathDepth(const std::string& normalized) {
-  size_t from = 0;
-  if (normalized.size() >= 3 && normalized[1] == ':') {
-    from = 3;
-  } else if (normalized.size() >= 2 && normalized[0] == '\\' && normalized[1] == '\\') {
-    // Skip "\\server\share".
-    size_t serverEnd = normalized.find('\\', 2);
-    if (serverEnd == std::string::npos) return 0;
-    size_t shareEnd = normalized.find('\\', serverEnd + 1);
-    if (shareEnd == std::string::npos) return 0;
-    from = shareEnd + 1;
-  }
-  return splitComponents(normalized, from, '\\').size();
+size_t pathDepth(const std::wstring& normalized) {
+  size_t from = componentsStart(normalized);
+  if (from == std::wstring::npos) return 0;
+  return splitComponents(normalized, from, L'\\').size();
 }
 
-bool samePath(const std::string& a, const std::string& b) {
+std::wstring parentPath(const std::wstring& normalized) {
+  size_t from = componentsStart(normalized);
+  if (from == std::wstring::npos || from >= normalized.size()) return normalized;
+  size_t last = normalized.rfind(L'\\');
+  if (last == std::wstring::npos || last + 1 <= from) return normalized.substr(0, from == 3 ? 3 : from - 1);
+  return normalized.substr(0, last);
+}
+
+bool isUncPath(const std::wstring& normalized) {
+  return normalized.size() >= 2 && normalized[0] == L'\\' && normalized[1] == L'\\';
+}
+
+bool samePath(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
@@ -120,47 +167,89 @@ bool samePath(const std::string& a, const std::string& b) {
   return true;
 }
 
-bool isSameOrInside(const std::string& path, const std::string& folder) {
+bool isSameOrInside(const std::wstring& path, const std::wstring& folder) {
   if (folder.empty() || path.size() < folder.size()) return false;
   if (!samePath(path.substr(0, folder.size()), folder)) return false;
   if (path.size() == folder.size()) return true;
   // A root ("C:\") already ends with the separator.
-  return folder.back() == '\\' || path[folder.size()] == '\\';
+  return folder.back() == L'\\' || path[folder.size()] == L'\\';
 }
 
-RegistryPathProblem parseRegistryPath(const std::string& text, RegistryPath* out) {
-  size_t sep = text.find('\\');
-  std::string rootName = text.substr(0, sep);
+std::vector<std::wstring> recordFolders(const std::vector<std::wstring>& deleteEmptyDirsFolders) {
+  std::vector<std::wstring> folders;
+  auto add = [&folders](const std::wstring& f) {
+    for (const std::wstring& have : folders) {
+      if (samePath(have, f)) return;
+    }
+    folders.push_back(f);
+  };
+  for (const std::wstring& f : deleteEmptyDirsFolders) {
+    add(f);
+    if (pathDepth(f) < 2) continue;  // "<simulator>\aircraft\<set>"
+    std::wstring aircraft = parentPath(f);
+    size_t slash = aircraft.rfind(L'\\');
+    if (slash == std::wstring::npos || !equalsIgnoreCase(aircraft.substr(slash + 1), L"aircraft")) continue;
+    add(parentPath(aircraft) + L"\\modules");
+  }
+  return folders;
+}
+
+std::vector<std::wstring> foldersToTry(const std::wstring& top, const std::vector<std::wstring>& heldFiles) {
+  std::vector<std::wstring> folders;
+  for (const std::wstring& held : heldFiles) {
+    for (std::wstring f = held; isSameOrInside(f, top) && !samePath(f, top); f = parentPath(f)) {
+      bool known = false;
+      for (const std::wstring& have : folders) known = known || samePath(have, f);
+      if (known) break;  // and so are the folders above it
+      folders.push_back(f);
+    }
+  }
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const std::wstring& a, const std::wstring& b) { return pathDepth(a) > pathDepth(b); });
+  folders.push_back(top);
+  return folders;
+}
+
+std::wstring productFolderOf(const std::wstring& uninstallString, const std::wstring& recordName) {
+  const std::wstring tail = L"tluninstall.exe " + recordName;
+  if (uninstallString.size() <= tail.size()) return std::wstring();
+  size_t at = uninstallString.size() - tail.size();
+  if (!samePath(uninstallString.substr(at), tail) || uninstallString[at - 1] != L'\\') return std::wstring();
+  return uninstallString.substr(0, at);
+}
+
+const wchar_t kVendorKey[] = L"Software\\Brightfold Labs";
+
+RegistryPathProblem parseRegistryPath(const std::wstring& text, RegistryPath* out) {
+  size_t sep = text.find(L'\\');
+  std::wstring rootName = text.substr(0, sep);
   RegistryRoot root;
-  size_t minDepth = 2;
-  if (equalsIgnoreCase(rootName, "HKEY_LOCAL_MACHINE") || equalsIgnoreCase(rootName, "HKLM")) {
+  if (equalsIgnoreCase(rootName, L"HKEY_LOCAL_MACHINE") || equalsIgnoreCase(rootName, L"HKLM")) {
     root = RegistryRoot::LocalMachine;
-  } else if (equalsIgnoreCase(rootName, "HKEY_CURRENT_USER") || equalsIgnoreCase(rootName, "HKCU")) {
+  } else if (equalsIgnoreCase(rootName, L"HKEY_CURRENT_USER") || equalsIgnoreCase(rootName, L"HKCU")) {
     root = RegistryRoot::CurrentUser;
-  } else if (equalsIgnoreCase(rootName, "HKEY_CLASSES_ROOT") || equalsIgnoreCase(rootName, "HKCR")) {
+  } else if (equalsIgnoreCase(rootName, L"HKEY_CLASSES_ROOT") || equalsIgnoreCase(rootName, L"HKCR")) {
     root = RegistryRoot::ClassesRoot;
-  } else if (equalsIgnoreCase(rootName, "HKEY_USERS") || equalsIgnoreCase(rootName, "HKU")) {
+  } else if (equalsIgnoreCase(rootName, L"HKEY_USERS") || equalsIgnoreCase(rootName, L"HKU")) {
     root = RegistryRoot::Users;
-    minDepth = 3;
   } else {
     return RegistryPathProblem::UnknownRoot;
   }
   // Forward slashes are ordinary characters in key names, so only backslashes
   // separate components here.
-  std::vector<std::string> parts =
-      (sep == std::string::npos) ? std::vector<std::string>() : splitComponents(text, sep + 1, '\\');
+  std::vector<std::wstring> parts =
+      (sep == std::wstring::npos) ? std::vector<std::wstring>() : splitComponents(text, sep + 1, L'\\');
   if (parts.empty()) return RegistryPathProblem::NoSubkey;
-  if (parts.size() < minDepth) return RegistryPathProblem::Protected;
-
-  std::string subkey;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (i) subkey.push_back('\\');
-    subkey += parts[i];
+  // Classes and other accounts' hives hold nothing of the installer's; below
+  // Software\Brightfold Labs lie the keys of each of the vendor's products.
+  if (root != RegistryRoot::LocalMachine && root != RegistryRoot::CurrentUser) return RegistryPathProblem::Protected;
+  if (parts.size() < 3 || !equalsIgnoreCase(parts[0], L"Software") || !equalsIgnoreCase(parts[1], L"Brightfold Labs")) {
+    return RegistryPathProblem::Protected;
   }
-  static const char* const kShared[] = {"Software\\Microsoft", "Software\\Classes", "Software\\Wow6432Node",
-                                        "Software\\Policies", "System\\CurrentControlSet"};
-  for (const char* shared : kShared) {
-    if (equalsIgnoreCase(subkey, shared)) return RegistryPathProblem::Protected;
+  std::wstring subkey;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i) subkey.push_back(L'\\');
+    subkey += parts[i];
   }
   out->root = root;
   out->subkey = subkey;

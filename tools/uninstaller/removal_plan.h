@@ -30,34 +30,69 @@ enum class EventKind { DeleteFile, DeleteEmptyDirs, DeleteRegTree, Unknown };
 // else is Unknown and is reported, never guessed at.
 EventKind eventKindFromTag(const std::string& tag);
 
+// Recorded paths and keys are handled as UTF-16 text, converted once from the
+// ANSI code page where they are read: in a double-byte code page (932, 936,
+// 949, 950) the second byte of a character may be 0x5C, the backslash, so a
+// backslash is only ever looked for among whole characters.
+
 // Why a recorded path is not acted on.
 enum class PathProblem {
   None = 0,
   Empty = 1,
   NotAbsolute = 2,   // relative or drive-relative: it would depend on the current folder
-  DotComponent = 3,  // "." or "..": could leave the folder the record names
-  DevicePath = 4,    // "\\?\..." or "\\.\...": not an ordinary file path
+  DotComponent = 3,  // ".", ".." or a name of dots and spaces only: could leave the folder the record names
+  DevicePath = 4,    // "\\.\...", a "\\?\" form other than a drive or UNC path, or one whose
+                     // names end in a dot or space (which the plain form would drop)
 };
 
-// Brings a recorded file or folder path into one form: backslashes only, no
-// empty components, no closing backslash except on a root ("C:\"). Accepts
-// "X:\..." and "\\server\share\...". On success returns None and *out holds
-// the path; on failure returns the problem and leaves *out empty.
-PathProblem normalizePath(const std::string& path, std::string* out);
+// Brings a recorded file or folder path into the one form every comparison
+// uses: backslashes only, no empty components, no closing backslash except on
+// a root ("C:\"), trailing dots and spaces of each name dropped (as Windows
+// drops them), "\\?\C:\..." and "\\?\UNC\srv\share" as their plain forms, and an
+// administrative share of this computer ("\\localhost\C$\...", "\\127.0.0.1\c$",
+// or a name in localHosts) as the drive itself. Accepts "X:\..." and
+// "\\server\share\...". On success returns None and *out holds the path; on
+// failure returns the problem and leaves *out empty. 8.3 names need the file
+// system and are expanded by the caller (removal.h).
+PathProblem normalizePath(const std::wstring& path, std::wstring* out,
+                          const std::vector<std::wstring>& localHosts = std::vector<std::wstring>());
 
 // Number of components below the root of a path that normalizePath accepted
 // ("C:\" -> 0, "C:\a\b" -> 2, "\\srv\share\a" -> 1).
-size_t pathDepth(const std::string& normalized);
+size_t pathDepth(const std::wstring& normalized);
+
+// The folder that holds a normalised path; the root itself for a root.
+std::wstring parentPath(const std::wstring& normalized);
+
+// True for "\\server\share..." (after normalizePath).
+bool isUncPath(const std::wstring& normalized);
 
 // True when path is folder itself or lies below it; both normalised, compared
 // as samePath does, whole components only ("C:\ab" is not inside "C:\a").
-bool isSameOrInside(const std::string& path, const std::string& folder);
+bool isSameOrInside(const std::wstring& path, const std::wstring& folder);
 
 // Case-insensitive (ASCII letters) equality of two normalised paths. Other
-// bytes compare exactly: the system folds ANSI letters beyond ASCII too, so a
-// difference there means "not known to be the same", which is the safe answer
-// where this is used.
-bool samePath(const std::string& a, const std::string& b);
+// characters compare exactly; the caller canonicalises through the file
+// system first (removal.h), which gives both the same spelling.
+bool samePath(const std::wstring& a, const std::wstring& b);
+
+// The folders of a record that its DeleteFile events may reach: every
+// DeleteEmptyDirs folder (normalised), and for a model-set folder
+// "<simulator>\aircraft\<set>" also "<simulator>\modules", where the installer
+// puts the simulator's modules. Duplicates are left out.
+std::vector<std::wstring> recordFolders(const std::vector<std::wstring>& deleteEmptyDirsFolders);
+
+// The folders a DeleteEmptyDirs of top may remove, in the order to try them:
+// every folder between top (exclusive) and a folder in heldFiles (inclusive),
+// deepest first, then top itself. heldFiles are the folders that held a
+// recorded file which is now gone; folders outside top are ignored. All
+// normalised.
+std::vector<std::wstring> foldersToTry(const std::wstring& top, const std::vector<std::wstring>& heldFiles);
+
+// The product folder named by an UninstallString as the installer writes it:
+// "<product folder>tluninstall.exe <record name>", unquoted. Empty when the
+// text does not end with the program name and record name.
+std::wstring productFolderOf(const std::wstring& uninstallString, const std::wstring& recordName);
 
 enum class RegistryRoot { LocalMachine, CurrentUser, ClassesRoot, Users };
 
@@ -65,22 +100,24 @@ enum class RegistryPathProblem {
   None = 0,
   UnknownRoot = 1,
   NoSubkey = 2,   // the root alone: never deleted
-  Protected = 3,  // a key that holds other software's settings (see below)
+  Protected = 3,  // not one of the vendor's own keys (see below)
 };
 
 struct RegistryPath {
   RegistryRoot root = RegistryRoot::LocalMachine;
-  std::string subkey;  // without leading, closing or doubled backslashes
+  std::wstring subkey;  // without leading, closing or doubled backslashes
 };
+
+// The key below which every key the installer records lies.
+extern const wchar_t kVendorKey[];  // L"Software\\Brightfold Labs"
 
 // Parses "HKEY_LOCAL_MACHINE\Software\Brightfold Labs\TowerLink\3" and the
 // short forms HKLM, HKCU, HKCR, HKU (root names compared case-insensitively).
-// Refuses a key too close to the root to belong to one product: fewer than two
-// components (three under HKEY_USERS, whose first level is one account each)
-// or one of the shared keys Software\Microsoft, Software\Classes,
-// Software\Wow6432Node, Software\Policies, System\CurrentControlSet. On failure
-// *out is unchanged.
-RegistryPathProblem parseRegistryPath(const std::string& text, RegistryPath* out);
+// Only a key below Software\Brightfold Labs of HKEY_LOCAL_MACHINE or
+// HKEY_CURRENT_USER is accepted, never that key itself: everything else is
+// Protected, so a damaged record cannot reach another program's settings. On
+// failure *out is unchanged.
+RegistryPathProblem parseRegistryPath(const std::wstring& text, RegistryPath* out);
 
 // One recorded event as far as ordering needs to know it.
 struct PlannedEvent {

@@ -78,6 +78,9 @@ RecordStatus readUninstallRecord(const std::string& name, UninstallRecord* out, 
   if (readString(key.get(), kValueDisplayName, &displayName, &valueError) == ValueStatus::Ok && !displayName.empty()) {
     out->displayName = displayName;
   }
+  if (readString(key.get(), "UninstallString", &out->uninstallString, &valueError) != ValueStatus::Ok) {
+    out->uninstallString.clear();
+  }
 
   DWORD type = 0;
   DWORD count = 0;

@@ -21,6 +21,7 @@ struct RecordedEvent {
 
 struct UninstallRecord {
   std::string displayName;           // "DisplayName", or the record name when missing
+  std::string uninstallString;       // "UninstallString" (names the product folder); empty when missing
   uint32_t declaredEvents = 0;       // "PorterEvents" as written
   std::vector<RecordedEvent> events; // one per index that was read, in index order
   std::vector<std::string> problems; // damaged or missing values, one line each

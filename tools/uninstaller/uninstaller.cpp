@@ -30,7 +30,7 @@ std::string usageText(CommandLineProblem problem, const std::string& offending) 
                "Start the uninstaller from the Start menu or from the list of installed programs.";
 }
 
-int runUninstall(const CommandLine& args, const std::string& ownPath, Feedback& feedback, RunSummary* summary) {
+int runUninstall(const CommandLine& args, const std::wstring& asidePath, Feedback& feedback, RunSummary* summary) {
   RunSummary local;
   RunSummary& out = summary ? *summary : local;
   out = RunSummary();
@@ -63,6 +63,7 @@ int runUninstall(const CommandLine& args, const std::string& ownPath, Feedback& 
 
   for (const std::string& p : record.problems) out.failures.push_back(p);
   std::vector<PlannedEvent> planned(record.events.size());
+  std::vector<std::string> folders;
   for (size_t i = 0; i < record.events.size(); ++i) {
     const RecordedEvent& e = record.events[i];
     if (!e.usable) continue;  // already reported with the record's problems
@@ -71,8 +72,9 @@ int runUninstall(const CommandLine& args, const std::string& ownPath, Feedback& 
       out.failures.push_back("event " + std::to_string(e.index) + ": the kind \"" + e.tag +
                              "\" is not known; it was skipped");
     } else if (planned[i].kind == EventKind::DeleteEmptyDirs) {
-      std::string normalized;
-      if (normalizePath(e.params, &normalized) == PathProblem::None) planned[i].depth = pathDepth(normalized);
+      folders.push_back(e.params);
+      std::wstring normalized;
+      if (normalizePath(widen(e.params), &normalized) == PathProblem::None) planned[i].depth = pathDepth(normalized);
     }
   }
   std::vector<size_t> order = removalOrder(planned);
@@ -80,11 +82,14 @@ int runUninstall(const CommandLine& args, const std::string& ownPath, Feedback& 
   RunningOriginal original;
   const RunningOriginal* originalPtr = nullptr;
   if (!args.originalPath.empty()) {
-    original.originalPath = args.originalPath;
-    original.asidePath = asidePathFor(ownPath);
+    original.originalPath = widen(args.originalPath);
+    original.asidePath = asidePath;
     originalPtr = &original;
   }
-  const std::vector<std::string> protectedFolders = systemFolders();
+  // What this record may touch: its own folders, never the system's.
+  RemovalScope scope = systemScope();
+  addRecordFolders(&scope, folders, record.uninstallString, args.recordName);
+  Remover remover(scope);
 
   feedback.begin(caption, order.size());
   for (size_t n = 0; n < order.size(); ++n) {
@@ -92,14 +97,15 @@ int runUninstall(const CommandLine& args, const std::string& ownPath, Feedback& 
     feedback.step(n, e.desc.empty() ? "Removing " + e.params : e.desc);
     StepResult r;
     switch (planned[order[n]].kind) {
-      case EventKind::DeleteFile: r = deleteRecordedFile(e.params, originalPtr); break;
-      case EventKind::DeleteEmptyDirs: r = deleteEmptyFolders(e.params, protectedFolders); break;
+      case EventKind::DeleteFile: r = remover.deleteFile(e.params, originalPtr); break;
+      case EventKind::DeleteEmptyDirs: r = remover.deleteEmptyFolders(e.params); break;
       case EventKind::DeleteRegTree: r = deleteRegistryTree(e.params); break;
       case EventKind::Unknown: continue;
     }
     if (r.status == StepStatus::Failed) out.failures.push_back(describeFailure(e, r));
     if (r.status == StepStatus::Kept) out.kept.push_back(r.item + " (" + r.reason + ")");
   }
+  remover.release();
   feedback.step(order.size(), "Removing the uninstall information");
 
   if (out.failures.empty()) {

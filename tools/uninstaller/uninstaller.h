@@ -35,10 +35,11 @@ struct RunSummary {
 };
 
 // Runs the uninstall described by args (whose originalPath, if set, names the
-// running original program, see relaunch.h). The record's key is removed only
+// running original program, see relaunch.h, which is moved to asidePath when
+// its DeleteFile comes). The record's key is removed only
 // when nothing failed, so that a second run can retry what stayed. Returns the
 // exit code; *summary (may be null) holds what happened.
-int runUninstall(const CommandLine& args, const std::string& ownPath, Feedback& feedback, RunSummary* summary);
+int runUninstall(const CommandLine& args, const std::wstring& asidePath, Feedback& feedback, RunSummary* summary);
 
 // The text of a usage problem for the user.
 std::string usageText(CommandLineProblem problem, const std::string& offending);
