@@ -20,6 +20,7 @@
 #include "payload/catalogue.h"
 #include "tests/packer/pe_writer.h"
 #include "tools/packer/packer.h"
+#include "tools/packer/pe_resources.h"
 #include "tools/packer/verify.h"
 
 namespace fs = std::filesystem;
@@ -584,6 +585,53 @@ TEST(PackerVerify, ReportsEveryDifferenceBetweenInstallerAndTree) {
       EXPECT_NE(run.output.find(exe + ": identical to " + tree + ": 9 files"), std::string::npos) << run.output;
     }
   }
+}
+
+void put32(std::vector<uint8_t>* file, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) (*file)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+TEST(PackerVerify, ReadsResourcesOnlyWhereTheHeadersPutThem) {
+  struct Case {
+    const char* what;
+    std::function<void(tltest::PeImage*)> spoil;
+    const char* error;   // "" when the file is read
+    const char* damage;  // the one defect found, "" for none
+    std::vector<uint16_t> ids;
+  };
+  const std::vector<Case> cases = {
+      {"sound", [](tltest::PeImage*) {}, "", "", {1, 2, 65535}},
+      {"unknown optional header", [](tltest::PeImage* i) { i->file[i->optionalHeader] = 0x07; },
+       "is neither PE32 nor PE32+ (optional header magic 0x207)", "", {}},
+      {"resources outside the sections", [](tltest::PeImage* i) { put32(&i->file, i->resourceDirectory, 0x9000); },
+       "has its resource directory (0x9000) outside its sections", "", {}},
+      {"resource in another language", [](tltest::PeImage* i) { put32(&i->file, i->languageEntry.at(2), 0x409); }, "",
+       "RT_RCDATA resource 2 is not language neutral", {1, 65535}},
+      {"resource data outside the sections", [](tltest::PeImage* i) { put32(&i->file, i->dataEntry.at(1), 0x5000); },
+       "", "RT_RCDATA resource 1 (3 bytes at 0x5000) lies outside the file's sections", {2, 65535}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tltest::PeImage image = tltest::writePe({{1, {7, 8, 9}}, {2, std::vector<uint8_t>(50, 2)}, {65535, {1}}}, true);
+    c.spoil(&image);
+    tlpack::RcdataResources resources;
+    std::string error;
+    EXPECT_EQ(tlpack::readRcdataResources(image.file.data(), image.file.size(), &resources, &error), !*c.error);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(resources.damage, *c.damage ? std::vector<std::string>{c.damage} : std::vector<std::string>{});
+    std::vector<uint16_t> ids;
+    for (const auto& [id, range] : resources.byId) ids.push_back(id);
+    EXPECT_EQ(ids, c.ids);
+  }
+  // The code section's bytes, where the data entry now points: the reader maps
+  // addresses through the section table, not through the resource section alone.
+  tltest::PeImage image = tltest::writePe({{1, {7, 8, 9}}}, false);
+  put32(&image.file, image.dataEntry.at(1), 0x1000);
+  tlpack::RcdataResources resources;
+  std::string error;
+  ASSERT_TRUE(tlpack::readRcdataResources(image.file.data(), image.file.size(), &resources, &error)) << error;
+  EXPECT_EQ(resources.byId.at(1).offset, 0x200u);
+  EXPECT_EQ(image.file[resources.byId.at(1).offset], 0xC3);
 }
 
 }  // namespace

@@ -63,6 +63,8 @@ PeImage writePe(const std::map<uint16_t, std::vector<uint8_t>>& resources, bool 
     put32(&rsrc, data, kRsrcRva + at);
     put32(&rsrc, data + 4, static_cast<uint32_t>(bytes.size()));
     dataRel[id] = at;
+    image.languageEntry[id] = kRsrcOffset + language + 16;
+    image.dataEntry[id] = kRsrcOffset + data;
     ++i;
   }
   const uint32_t rsrcSize = static_cast<uint32_t>(rsrc.size());
@@ -91,6 +93,8 @@ PeImage writePe(const std::map<uint16_t, std::vector<uint8_t>>& resources, bool 
   put32(&f, directories - 4, 16);
   put32(&f, directories + 16, kRsrcRva);
   put32(&f, directories + 20, rsrcSize);
+  image.optionalHeader = optional;
+  image.resourceDirectory = directories + 16;
   const size_t table = optional + optionalSize;
   section(&f, table, ".text", 0x10, kTextRva, kFileAlignment, kTextOffset, 0x60000020u);
   section(&f, table + 40, ".rsrc", rsrcSize, kRsrcRva, rsrcRaw, kRsrcOffset, 0x40000040u);
