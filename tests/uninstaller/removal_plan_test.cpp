@@ -336,7 +336,7 @@ TEST(CommandLineParse, TheCopysArgumentsParseBackToTheSameRun) {
   args.recordName = "TowerLink";
   args.ui = UiLevel::Passive;
   const std::string original = "C:\\Program Files\\A & B\\\xE9\\tluninstall.exe";
-  const std::string copy = "C:\\users\\me\\Temp\\tluninstall-42.exe";
+  const std::string copy = "C:\\users\\me\\Temp\\tluninstall-0123456789abcdef\\tluninstall.exe";
   std::string line = quoteArgument(copy) + " " + buildCopyArguments(args, original);
   CommandLine back;
   std::string offending;
@@ -344,8 +344,6 @@ TEST(CommandLineParse, TheCopysArgumentsParseBackToTheSameRun) {
   EXPECT_EQ(back.recordName, "TowerLink");
   EXPECT_EQ(back.ui, UiLevel::Passive);
   EXPECT_EQ(back.originalPath, original);
-  EXPECT_EQ(asidePathFor(copy), "C:\\users\\me\\Temp\\tluninstall-42.old");
-  EXPECT_EQ(asidePathFor("C:\\dir.v2\\tluninstall"), "C:\\dir.v2\\tluninstall.old");
 }
 
 }  // namespace

@@ -159,13 +159,6 @@ CommandLineProblem parseCommandLine(const std::string& commandLine, const std::s
   return problem;
 }
 
-std::string asidePathFor(const std::string& copyPath) {
-  size_t slash = copyPath.find_last_of("\\/");
-  size_t dot = copyPath.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return copyPath + ".old";
-  return copyPath.substr(0, dot) + ".old";
-}
-
 std::string buildCopyArguments(const CommandLine& args, const std::string& originalPath) {
   std::string text = quoteArgument(args.recordName);
   if (args.ui == UiLevel::Silent) text += " /S";

@@ -60,9 +60,4 @@ CommandLineProblem parseCommandLine(const std::string& commandLine, const std::s
 // "/from" with the original program's path, each quoted as needed.
 std::string buildCopyArguments(const CommandLine& args, const std::string& originalPath);
 
-// Where the temporary copy moves the running original out of the product
-// folder: the copy's own path with ".old" in place of its extension. The
-// launching process computes the same name to schedule its removal.
-std::string asidePathFor(const std::string& copyPath);
-
 }  // namespace uninst

@@ -48,11 +48,18 @@ void UserFeedback::report(const std::string& caption, const std::string& text, b
     MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | (problem ? MB_ICONWARNING : MB_ICONINFORMATION));
     return;
   }
+  bool ownFolder = false;
   if (logFolder_.empty()) {
     DWORD error = 0;
     logFolder_ = createPrivateFolder(&error);
+    ownFolder = !logFolder_.empty();
   }
-  writeLogFile(logFolder_, caption + ": " + (problem ? "incomplete" : "complete") + "\n" + text);
+  if (writeLogFile(logFolder_, caption + ": " + (problem ? "incomplete" : "complete") + "\n" + text) && ownFolder) {
+    // No launcher waits to tidy up after this run: the log and its folder are
+    // kept for reading until the next restart, as after a run from a copy.
+    MoveFileExW((logFolder_ + kLogName).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    MoveFileExW(logFolder_.substr(0, logFolder_.size() - 1).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
 }
 
 }  // namespace uninst
