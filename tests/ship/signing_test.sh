@@ -34,7 +34,7 @@ cmp -s "$scratch/unsigned-setup.exe" "$i686/setup.exe" || fail "without SIGN_PFX
 cmp -s "$scratch/towerlink-setup.exe" "$i686/setup.exe" && fail "the signed output is the unsigned file"
 
 if osslsigncode verify -CAfile "$scratch/cert.pem" -in "$scratch/towerlink-setup.exe" >"$scratch/verify.log" 2>&1; then
-  grep -q "sha256" "$scratch/verify.log" || fail "the signature's digest is not SHA-256: $(grep -i digest "$scratch/verify.log")"
+  grep -qi "digest algorithm *: *sha256" "$scratch/verify.log" || fail "the signature's digest is not SHA-256: $(grep -i digest "$scratch/verify.log")"
   echo "osslsigncode verify: $(grep -m1 -i 'Signature verification' "$scratch/verify.log")"
 else
   fail "osslsigncode verify refuses the signed installer: $(tail -5 "$scratch/verify.log")"
