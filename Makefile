@@ -17,7 +17,7 @@ else
 TESTWIN := $(WIN64)
 endif
 
-.PHONY: all provision host win32 win64 testwin test test-quick run installer bench fuzz clean
+.PHONY: all provision host win32 win64 testwin test test-quick run installer reproducible-check bench fuzz clean
 
 all: win32 testwin
 
@@ -63,10 +63,21 @@ run: win32 testwin
 	bash scripts/run.sh $(BUILD) $(TESTWIN)
 
 # make installer PAYLOAD=DIR [OUT=FILE]: an i686 setup program from any payload tree.
+# SIGN_PFX=cert.pfx SIGN_PASSWORD_FILE=file [SIGN_TIMESTAMP_URL=url]: signed (Authenticode, SHA-256).
 PAYLOAD ?=
 OUT ?= $(BUILD)/setup-custom.exe
+SIGN_PFX ?=
+SIGN_PASSWORD_FILE ?=
+SIGN_TIMESTAMP_URL ?=
 installer: win32
-	bash scripts/installer.sh $(WIN32) "$(PAYLOAD)" "$(OUT)"
+	SIGN_PFX="$(SIGN_PFX)" SIGN_PASSWORD_FILE="$(SIGN_PASSWORD_FILE)" SIGN_TIMESTAMP_URL="$(SIGN_TIMESTAMP_URL)" \
+	  bash scripts/installer.sh $(WIN32) "$(PAYLOAD)" "$(OUT)"
+
+# Two clean builds of this commit in two scratch folders, without ccache:
+# setup.exe, tluninstall.exe, the sample tree and a make installer output must
+# be byte-identical (not part of make test).
+reproducible-check: provision
+	bash scripts/reproducible-check.sh
 
 bench: win32 testwin
 	bash scripts/bench.sh $(BUILD) $(TESTWIN)

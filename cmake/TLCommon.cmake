@@ -14,6 +14,27 @@ else()
   set(TL_WINDOWS FALSE)
 endif()
 
+if(TL_WINDOWS)
+  # Size before speed (the installer is downloaded; its UI waits on the user),
+  # each function and datum in a section of its own so the link drops what
+  # nothing calls. Code whose speed counts asks for -O2 itself (the extractor;
+  # zlib comes built). Full debug information (-g) for the .debug files beside
+  # what ships (cmake/TLShip.cmake), naming sources and build folder by fixed
+  # names, so that two builds in two folders give the same bytes. The build
+  # folder's map comes last: GCC takes the last one that matches, and the build
+  # folder may lie inside the source tree.
+  add_compile_options(
+    "$<$<COMPILE_LANGUAGE:C,CXX>:-Os;-g;-ffunction-sections;-fdata-sections>"
+    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${TL_ROOT}=/towerlink;-ffile-prefix-map=${CMAKE_BINARY_DIR}=/towerlink-build>")
+  add_link_options(-Wl,--gc-sections)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    # Windows XP is NT 5.1: a program whose header asks for a later subsystem
+    # or system version does not start there.
+    add_link_options(-Wl,--major-subsystem-version,5,--minor-subsystem-version,1
+                     -Wl,--major-os-version,5,--minor-os-version,1)
+  endif()
+endif()
+
 set(TL_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 
 add_library(tl_pure STATIC)
@@ -51,6 +72,7 @@ if(TL_WINDOWS)
 
   # Every Windows executable, tests included, is linked statically.
   add_link_options(${TL_WIN_LINK_FLAGS})
+
   add_compile_definitions(WINVER=0x0600 _WIN32_WINNT=0x0600 _WIN32_IE=0x0600 NOMINMAX WIN32_LEAN_AND_MEAN STRICT)
 
   # Wine runs the Windows tests; the generated wrapper carries this tree's prefix

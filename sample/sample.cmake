@@ -23,8 +23,9 @@ find_program(TL_WIXL wixl REQUIRED)
 set(TL_SAMPLE_TREE ${CMAKE_BINARY_DIR}/sample-tree CACHE INTERNAL "The generated sample product tree")
 set(gen ${CMAKE_CURRENT_BINARY_DIR}/gen)
 set(make_tree ${CMAKE_CURRENT_SOURCE_DIR}/make_tree.py)
-# Linked without a time stamp and stripped, so the tree's bytes repeat.
-set(sample_link_options -s -Wl,--no-insert-timestamp)
+# Every program and module of the tree ships as it would from the vendor:
+# stripped, its debug information beside it in bin/NAME.debug (not in the
+# tree), with the build's time stamp (tl_ship_binary), so the tree's bytes repeat.
 
 add_custom_command(
   OUTPUT ${gen}/towerlink.ico ${gen}/tlimage0.ico ${gen}/tlimage1.ico
@@ -78,7 +79,7 @@ function(tl_sample_program target output title description)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output} RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/bin)
   tl_sample_version_header(${target} 3,4,0,1 "Brightfold Labs" "TowerLink" "${description}" "${title}")
   target_include_directories(${target} PRIVATE ${gen})
-  target_link_options(${target} PRIVATE ${sample_link_options})
+  tl_ship_binary(${target})
   add_dependencies(${target} sample_icons)
   set_property(SOURCE programs/program.rc APPEND PROPERTY OBJECT_DEPENDS ${gen}/towerlink.ico)
 endfunction()
@@ -89,7 +90,7 @@ function(tl_sample_module target output version company product description)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${output}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/bin)
   tl_sample_version_header(${target} ${version} "${company}" "${product}" "${description}" "${description}")
-  target_link_options(${target} PRIVATE ${sample_link_options})
+  tl_ship_binary(${target})
 endfunction()
 
 tl_sample_program(sample_towerlink_fs towerlink_fs "TowerLink for FS2002/FS2004" "TowerLink client for FS2002 and FS2004")
@@ -102,7 +103,8 @@ add_library(sample_tlimage SHARED modules/tlimage.rc)
 set_target_properties(sample_tlimage PROPERTIES PREFIX "" OUTPUT_NAME tlimage LINKER_LANGUAGE C
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/bin)
 target_include_directories(sample_tlimage PRIVATE ${gen})
-target_link_options(sample_tlimage PRIVATE -nostdlib -Wl,-e,0 ${sample_link_options})
+target_link_options(sample_tlimage PRIVATE -nostdlib -Wl,-e,0)
+tl_ship_binary(sample_tlimage)
 set_property(SOURCE modules/tlimage.rc APPEND PROPERTY OBJECT_DEPENDS ${gen}/tlimage0.ico ${gen}/tlimage1.ico)
 add_dependencies(sample_tlimage sample_icons)
 tl_sample_put(tl/tl/tlimage.dll sample_tlimage)
@@ -135,7 +137,7 @@ else()
   add_executable(sample_tluninstall WIN32 programs/tluninstall.c)
   set_target_properties(sample_tluninstall PROPERTIES OUTPUT_NAME tluninstall
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/bin)
-  target_link_options(sample_tluninstall PRIVATE ${sample_link_options})
+  tl_ship_binary(sample_tluninstall)
   tl_sample_put(tl/global/tluninstall.exe sample_tluninstall)
 endif()
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
 
 #include "e2e/ui_automation.h"
@@ -113,7 +114,12 @@ std::string windowsPath(std::string path) {
   return path;
 }
 
-std::string setupExe() { return windowsPath(TL_E2E_SETUP); }
+// TL_E2E_SETUP_EXE points the scenarios at another build of the same
+// installer (the signing test runs a signed copy through them).
+std::string setupExe() {
+  const char* other = std::getenv("TL_E2E_SETUP_EXE");
+  return windowsPath(other != nullptr && *other != '\0' ? other : TL_E2E_SETUP);
+}
 std::string damagedSetupExe() { return windowsPath(TL_E2E_DAMAGED_SETUP); }
 std::string sampleTree() { return windowsPath(TL_E2E_SAMPLE_TREE) + "\\"; }
 std::string scratchRoot() { return "C:\\tl-e2e\\"; }

@@ -18,7 +18,7 @@ namespace e2e {
 std::string windowsPath(std::string path);
 
 // Paths of this build tree, as Windows paths (drive Z: is the Unix root).
-std::string setupExe();          // the tree's setup.exe (sample payload)
+std::string setupExe();          // the tree's setup.exe (sample payload), or TL_E2E_SETUP_EXE
 std::string damagedSetupExe();   // an installer whose payload lacks the VIP model set
 std::string sampleTree();        // the sample product tree setup.exe carries
 std::string scratchRoot();       // C:\tl-e2e: simulator folders and other targets

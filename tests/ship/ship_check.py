@@ -23,8 +23,19 @@ uses. The C runtime is msvcrt.dll (mingw-w64's default); the Universal CRT
 No checked file may have delay-loaded imports: the delay-load helper loads by
 bare name whenever the first call happens, outside the installer's control.
 
+Programs given with --xp-imports (setup.exe, tluninstall.exe of the i686 tree)
+start on Windows XP SP3: every function they import is in the allow-list
+--xp-allow (DLL, function, the "Minimum supported client" of Microsoft's
+reference; sources in the file), and their PE header asks for subsystem and
+system version 5.01 at most. Wine cannot show XP: this check is static.
+
+Programs given with --stripped ship stripped: no symbols and no DWARF
+sections, and a .gnu_debuglink that names FILE.debug beside them with that
+file's CRC, so a crash address still resolves against the debug file.
+
 Programs given with --known-dlls-only (setup.exe and tluninstall.exe of both
-trees) may import Known DLLs only. The loader resolves static imports before the entry routine
+trees) may import
+Known DLLs only. The loader resolves static imports before the entry routine
 can narrow the DLL search, and looks for any other DLL in the program's own
 folder first: a version.dll or comctl32.dll left in a downloads folder would
 run inside the installer. Known DLLs are always mapped from the system folder.
@@ -35,6 +46,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import zlib
 
 ALLOWED_IMPORTS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
@@ -105,6 +117,98 @@ def check_payload(wrestool, setup, payload):
     return len(chunk_files)
 
 
+def imported_functions(objdump, path):
+    """(dll, function) pairs of PATH's import table, DLL names in lower case."""
+    private = run([objdump, "-p", path])
+    table = private.split("The Import Tables", 1)[1] if "The Import Tables" in private else ""
+    pairs, dll = [], None
+    for line in table.splitlines():
+        m = re.match(r"\s*DLL Name:\s*(\S+)", line)
+        if m:
+            dll = m.group(1).lower()
+            continue
+        m = re.match(r"\s+[0-9a-fA-F]+\s+\d+\s+(\S+)\s*$", line)
+        if m and dll:
+            pairs.append((dll, m.group(1)))
+        elif line.startswith("The "):
+            break
+    return pairs
+
+
+def read_allow_list(path):
+    allowed = {}
+    with open(path) as f:
+        for number, line in enumerate(f, 1):
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            fields = line.split(None, 2)
+            if len(fields) != 3:
+                raise SystemExit("%s:%d: expected DLL FUNCTION MINIMUM" % (path, number))
+            allowed[(fields[0].lower(), fields[1])] = fields[2]
+    return allowed
+
+
+def check_xp(objdump, path, allowed):
+    """Every import on the XP SP3 allow-list; the header asks for NT 5.1 at most."""
+    pairs = imported_functions(objdump, path)
+    missing = sorted("%s!%s" % p for p in pairs if p not in allowed)
+    if missing:
+        fail("%s imports functions that are not on the Windows XP SP3 allow-list: %s" % (path, ", ".join(missing)))
+    if not pairs:
+        fail("%s: no imported functions found in the objdump listing" % path)
+    private = run([objdump, "-p", path])
+    header = {}
+    for field in ("MajorSubsystemVersion", "MinorSubsystemVersion", "MajorOSystemVersion", "MinorOSystemVersion"):
+        m = re.search(r"^%s\s+(\d+)" % field, private, re.M)
+        if m is None:
+            fail("%s: no %s in the objdump listing" % (path, field))
+            return pairs
+        header[field] = int(m.group(1))
+    subsystem = (header["MajorSubsystemVersion"], header["MinorSubsystemVersion"])
+    system = (header["MajorOSystemVersion"], header["MinorOSystemVersion"])
+    if subsystem != (5, 1):
+        fail("%s asks for subsystem version %d.%02d; Windows XP needs 5.01" % ((path,) + subsystem))
+    if system > (5, 1):
+        fail("%s asks for system version %d.%d; Windows XP is 5.1" % ((path,) + system))
+    return pairs
+
+
+def check_stripped(objdump, path):
+    """No symbols and no DWARF; .gnu_debuglink names PATH.debug with its CRC."""
+    headers = run([objdump, "-h", path])
+    sections = re.findall(r"^\s*\d+\s+(\S+)\s", headers, re.M)
+    dwarf = [s for s in sections if s.startswith(".debug")]
+    if dwarf:
+        fail("%s is not stripped: it has %s" % (path, ", ".join(dwarf)))
+    symbols = run([objdump, "-t", path])
+    if re.search(r"^\[\s*\d+\]", symbols, re.M):
+        fail("%s is not stripped: it has a symbol table" % path)
+    if ".gnu_debuglink" not in sections:
+        fail("%s has no .gnu_debuglink" % path)
+        return
+    dump = run([objdump, "-s", "-j", ".gnu_debuglink", path])
+    data = b"".join(bytes.fromhex("".join(m.group(1).split()))
+                    for m in re.finditer(r"^ [0-9a-f]+ ((?:[0-9a-f]{2,8} ){1,4})", dump, re.M))
+    name, _, rest = data.partition(b"\0")
+    crc_offset = (len(name) + 1 + 3) & ~3
+    debug = os.path.join(os.path.dirname(path), name.decode("latin-1"))
+    if name.decode("latin-1") != os.path.basename(path) + ".debug":
+        fail("%s links to %r, not %s.debug" % (path, name, os.path.basename(path)))
+    elif len(data) < crc_offset + 4:
+        fail("%s: .gnu_debuglink too short" % path)
+    elif not os.path.exists(debug):
+        fail("%s: its debug file %s is missing" % (path, debug))
+    else:
+        with open(debug, "rb") as f:
+            crc = zlib.crc32(f.read()) & 0xFFFFFFFF
+        if int.from_bytes(data[crc_offset:crc_offset + 4], "little") != crc:
+            fail("%s: the CRC in .gnu_debuglink does not match %s" % (path, debug))
+        elif imported_functions(objdump, path) and ".debug_info" not in run([objdump, "-h", debug]):
+            # A program of compiled code (it calls something); resource-only modules have none.
+            fail("%s has no .debug_info" % debug)
+
+
 def portable_files(paths):
     for path in paths:
         if os.path.isdir(path):
@@ -127,6 +231,9 @@ def main():
     parser.add_argument("--payload", required=True)
     parser.add_argument("--imports", nargs="*", default=[])
     parser.add_argument("--known-dlls-only", nargs="*", default=[])
+    parser.add_argument("--xp-allow")
+    parser.add_argument("--xp-imports", nargs="*", default=[])
+    parser.add_argument("--stripped", nargs="*", default=[])
     args = parser.parse_args()
     for path in (args.setup, args.payload):
         if not os.path.exists(path):
@@ -150,6 +257,21 @@ def main():
         checked += 1
         if len(failures) == before:
             print("%s imports Known DLLs only: %s" % (path, ", ".join(names) or "nothing"))
+    if args.xp_imports:
+        allowed = read_allow_list(args.xp_allow)
+        for path in args.xp_imports:
+            before = len(failures)
+            pairs = check_xp(args.imports_objdump, path, allowed)
+            checked += 1
+            if len(failures) == before:
+                print("%s: %d imported functions, all on the Windows XP SP3 allow-list; subsystem 5.01" %
+                      (path, len(pairs)))
+    for path in portable_files(args.stripped):
+        before = len(failures)
+        check_stripped(args.imports_objdump, path)
+        checked += 1
+        if len(failures) == before:
+            print("%s: stripped, debug information in %s.debug" % (path, os.path.basename(path)))
     print("%d shipped files checked, %d problem(s)" % (checked, len(failures)))
     return 1 if failures else 0
 
