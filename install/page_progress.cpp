@@ -29,9 +29,6 @@ constexpr LPARAM kBarRange = 0x03E80000;  // low word 0, high word 1000
 // The timer that draws a frame while no message of the worker comes.
 constexpr UINT_PTR kFrameTimer = 1;
 
-bool runsProduct(int32_t type) { return type == SameComputer || type == ProductOnly; }
-bool runsSimulator(int32_t type) { return type == SameComputer || type == SimulatorOnly; }
-
 }  // namespace
 
 WORD PageProgress::getTemplateId() { return IDD_PROGRESS; }
@@ -64,7 +61,9 @@ int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
   const auto* options = static_cast<const InstallOptions*>(wizard->getUserData());
   if (options == nullptr) return fail(wizard, page, loadResourceString(IDS_ERR_UNINSTALLER));
   const std::string& productDir = options->productDir;
-  const int32_t type = options->setupType;
+  // Every step below and the worker follow the same scope: a simulator version
+  // ticked without a folder is not part of the run anywhere.
+  const RunScope scope = runScope(*options);
 
   uninstallRecord = createUninstallerSetup(kDisplayName, kDescription, (productDir + kIconFile).c_str(),
                                            (productDir + kUninstallerFile).c_str());
@@ -74,7 +73,7 @@ int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
     return fail(wizard, page, loadResourceString(IDS_ERR_REGISTRY));
   }
 
-  if (runsProduct(type) &&
+  if (scope.product &&
       !createStartMenuShortcuts((productDir + kFsProgramFile).c_str(), (productDir + kFsxProgramFile).c_str(),
                                 (productDir + kUninstallerFile).c_str(), kDocumentationAddressSlash,
                                 (productDir + kIconLibraryFile).c_str(), uninstallRecord)) {
@@ -82,8 +81,9 @@ int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
   }
 
   // Flight Simulator X learns of the modules now; the worker writes them later.
-  if (runsSimulator(type) && options->useFsx &&
-      !configureFsx(true, type == SameComputer, productDir.c_str())) {
+  // The product's own module is registered only where the product runs too
+  // (SameComputer: X on this computer implies the simulator runs here).
+  if (scope.fsx && !configureFsx(true, scope.product, productDir.c_str())) {
     return fail(wizard, page, loadResourceString(IDS_ERR_FSX_CONFIG));
   }
 

@@ -2,10 +2,24 @@
 // the worker never waits for the page.
 #include "install/progress_channel.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
 namespace {
+
+// Null: PostMessageA (a constant, so no static initialiser runs first).
+std::atomic<ChannelPost> channelPost{nullptr};
+
+BOOL post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const ChannelPost replacement = channelPost.load(std::memory_order_relaxed);
+  return replacement != nullptr ? replacement(window, message, wParam, lParam)
+                                : PostMessageA(window, message, wParam, lParam);
+}
+
+// Between two tries of the end message: long enough for the page to empty
+// part of its queue, short beside the run.
+constexpr DWORD kEndRetryMs = 10;
 
 // The heap copy that WM_INSTALL_FILE carries. Allocated with new[] here and
 // released only by releaseFileText, so sender and receiver agree on the heap
@@ -19,6 +33,20 @@ char* copyText(const char* text) {
 
 }  // namespace
 
+void setChannelPost(ChannelPost replacement) {
+  channelPost.store(replacement, std::memory_order_relaxed);
+}
+
+bool postInstallDone(HWND window, int result) {
+  for (;;) {
+    if (post(window, WM_INSTALL_DONE, static_cast<WPARAM>(result), 0)) return true;
+    // A window that is gone will never read it (the program is shutting
+    // down); anything else is a full queue, which the page is emptying.
+    if (!IsWindow(window)) return false;
+    Sleep(kEndRetryMs);
+  }
+}
+
 const char* fileTextOf(LPARAM lParam) {
   return lParam != 0 ? reinterpret_cast<const char*>(lParam) : "";
 }
@@ -28,7 +56,7 @@ void releaseFileText(LPARAM lParam) { delete[] reinterpret_cast<char*>(lParam); 
 ProgressCB::ProgressCB(HWND window) : targetWindow(window) { text[0] = '\0'; }
 
 void ProgressCB::setTotal(uint32_t total) {
-  PostMessageA(targetWindow, WM_INSTALL_TOTAL, static_cast<WPARAM>(total), 0);
+  post(targetWindow, WM_INSTALL_TOTAL, static_cast<WPARAM>(total), 0);
 }
 
 void ProgressCB::fileStarted(const char* /*name*/, const char* targetPath) {
@@ -46,7 +74,7 @@ void ProgressCB::fileStarted(const char* /*name*/, const char* targetPath) {
   // keeps counting).
   char* copy = copyText(targetPath);
   LPARAM lParam = reinterpret_cast<LPARAM>(copy);
-  if (!PostMessageA(targetWindow, WM_INSTALL_FILE, 0, lParam)) {
+  if (!post(targetWindow, WM_INSTALL_FILE, 0, lParam)) {
     // Nobody will ever see this copy: the queue is full or the window is gone.
     releaseFileText(lParam);
   }
@@ -54,8 +82,8 @@ void ProgressCB::fileStarted(const char* /*name*/, const char* targetPath) {
 
 void ProgressCB::fileProgress(uint32_t /*compressedDone*/, uint32_t /*compressedTotal*/, uint32_t uncompressedDone,
                               uint32_t uncompressedTotal) {
-  PostMessageA(targetWindow, WM_INSTALL_PROGRESS, static_cast<WPARAM>(uncompressedDone),
+  post(targetWindow, WM_INSTALL_PROGRESS, static_cast<WPARAM>(uncompressedDone),
                static_cast<LPARAM>(uncompressedTotal));
 }
 
-void ProgressCB::fileFinished() { PostMessageA(targetWindow, WM_INSTALL_FILE_DONE, 0, 0); }
+void ProgressCB::fileFinished() { post(targetWindow, WM_INSTALL_FILE_DONE, 0, 0); }

@@ -22,6 +22,21 @@ constexpr UINT WM_INSTALL_DONE = WM_USER + 0x104;       // wParam result (0 = su
 const char* fileTextOf(LPARAM lParam);
 void releaseFileText(LPARAM lParam);
 
+// Every message of the channel goes through this one platform call. Windows
+// refuses a post while 10,000 messages wait in the receiving thread's queue,
+// and a full-size run posts more than that, so a user-interface thread that
+// stalls for a moment can make posts fail; tests replace the call to produce
+// that on demand. Null puts PostMessageA back. Set it only while no worker
+// runs.
+using ChannelPost = BOOL(WINAPI*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void setChannelPost(ChannelPost post);
+
+// Posts WM_INSTALL_DONE with result. A progress message that cannot be posted
+// only leaves the bar behind, but without its end message the page would wait
+// forever with every button disabled: this one is posted again, 10 ms apart,
+// until it is queued or the window is gone. True when it was queued.
+bool postInstallDone(HWND window, int result);
+
 class ProgressCB : public Porter::FileExtractorStatus {
  public:
   explicit ProgressCB(HWND targetWindow);

@@ -202,22 +202,22 @@ class Run {
 
 void fillWorkerParams(const InstallOptions& options, HINSTANCE instance, HWND progressWindow,
                       Porter::UninstallerSetup* record, WorkerParams* params) {
-  const bool productHere = options.setupType == SameComputer || options.setupType == ProductOnly;
-  const bool simulatorHere = options.setupType == SameComputer || options.setupType == SimulatorOnly;
+  // The same decision as the progress page's start steps: a version ticked on
+  // the simulator version page although it was not found is left out rather
+  // than built on "".
+  const RunScope scope = runScope(options);
 
   WorkerParams& p = *params;
   p.instance = instance;
   p.progressWindow = progressWindow;
   p.uninstallRecord = record;
-  // A version ticked on the simulator version page although it was not found
-  // has an empty folder: it is left out rather than built on "".
-  p.installFs2002 = simulatorHere && options.useFs2002 && !options.fs2002Dir.empty();
-  p.installFs2004 = simulatorHere && options.useFs2004 && !options.fs2004Dir.empty();
-  p.installFsx = simulatorHere && options.useFsx && !options.fsxDir.empty();
+  p.installFs2002 = scope.fs2002;
+  p.installFs2004 = scope.fs2004;
+  p.installFsx = scope.fsx;
   p.fs2002Dir = p.installFs2002 ? options.fs2002Dir : std::string();
   p.fs2004Dir = p.installFs2004 ? options.fs2004Dir : std::string();
   p.fsxDir = p.installFsx ? options.fsxDir : std::string();
-  p.installProduct = productHere;
+  p.installProduct = scope.product;
   // The product folder page always ends it with a backslash; a record filled
   // elsewhere must not put "tlmod10.dll" beside the folder instead of in it.
   p.productDir = options.productDir.empty() ? std::string() : withBackslash(options.productDir);
@@ -246,8 +246,10 @@ DWORD WINAPI installWorker(LPVOID argument) {
     result = run.install();
   }
 
-  // The last use of params and of the uninstall record is behind us.
-  PostMessageA(window, WM_INSTALL_DONE, static_cast<WPARAM>(result), 0);
+  // The last use of params and of the uninstall record is behind us. The end
+  // message is never dropped: it is tried again until the page has it or the
+  // page is gone.
+  postInstallDone(window, result);
   if (extractor != nullptr) extractor->close();
   return 0;
 }

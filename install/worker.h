@@ -25,8 +25,8 @@ struct WorkerParams {
 };
 
 // Fills a WorkerParams from the user's choices (progressWindow, instance and
-// uninstallRecord are given). A chosen simulator version whose folder is empty
-// is not installed.
+// uninstallRecord are given), following runScope(): a chosen simulator
+// version whose folder is empty is not installed.
 void fillWorkerParams(const InstallOptions& options, HINSTANCE instance, HWND progressWindow,
                       Porter::UninstallerSetup* record, WorkerParams* params);
 

@@ -45,8 +45,8 @@ class WizardEndToEnd : public ::testing::Test {
   }
 
   // Starts setup.exe and walks welcome and licence, checking both pages.
-  void startAndAcceptLicence(const std::string& exe, bool checkTexts) {
-    ASSERT_TRUE(session_.start(exe, std::string())) << exe;
+  void startAndAcceptLicence(const std::string& exe, bool checkTexts, const std::string& workDir = std::string()) {
+    ASSERT_TRUE(session_.start(exe, workDir)) << exe;
     ASSERT_TRUE(session_.waitForPage(Welcome));
     screenshot("01-welcome");
     EXPECT_FALSE(session_.frameButtonEnabled(IDC_BACK)) << "Back on the first page";
@@ -597,6 +597,57 @@ TEST_F(WizardEndToEnd, MissingFsxFolderShowsMessage182) {
   expectErrorAndExit(setupString(IDS_ERR_FSX_CONFIG));
   EXPECT_FALSE(folderExists(programFilesFolder() + "TowerLink")) << "files written after a failed preparation";
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TowerLink"));
+}
+
+// Flight Simulator 2002 and 2004 found, X not, and the user ticks X's box all
+// the same (the version page never disables it). X takes part nowhere: no
+// add-on registration (its folder does not exist, so trying would end with
+// message 182 after settings and shortcuts were written), no X modules in the
+// product folder, nothing relative to its empty folder, no event for it.
+TEST_F(WizardEndToEnd, FsxTickedWithoutFolder) {
+  if (folderExists(fsxAddonFolder())) GTEST_SKIP() << "the prefix has an add-on folder";
+  Choice choice;
+  choice.setupType = 0;
+  choice.productDir = programFilesFolder() + "TowerLink\\";
+  choice.simulators = {prefix_.installSimulator(Fs2002), prefix_.installSimulator(Fs2004)};
+  // The installer's current folder: where a path built on "" would land.
+  const std::string workDir = scratchRoot() + "start\\";
+  ASSERT_TRUE(makeFolders(workDir));
+  const std::vector<std::string> scratchBefore = listFiles(scratchRoot());
+
+  startAndAcceptLicence(setupExe(), false, workDir);
+  chooseType(IDC_TYPE_SAME);
+  ASSERT_TRUE(session_.waitForPage(TLDir));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  ASSERT_TRUE(session_.waitForPage(FSDir));
+  HWND page = session_.page();
+  EXPECT_TRUE(ui::isChecked(page, IDC_FSDIR_FS2002));
+  EXPECT_TRUE(ui::isChecked(page, IDC_FSDIR_FS2004));
+  EXPECT_FALSE(ui::isChecked(page, IDC_FSDIR_FSX));
+  ASSERT_TRUE(ui::isEnabled(page, IDC_FSDIR_FSX));
+  ASSERT_TRUE(ui::click(page, IDC_FSDIR_FSX));
+  ASSERT_TRUE(ui::waitFor([&] { return ui::isChecked(page, IDC_FSDIR_FSX); }, 5000));
+  ASSERT_TRUE(session_.press(IDC_NEXT));
+  waitForRunEnd(Finished);  // message 182 would end the program instead
+  finish(false);
+
+  checkProductInstallation(choice);  // the product folder holds exactly its files; no X event
+  for (const char* name : {"tltrans10.dll", "tlaicontrol10.dll", "tlmod10.dll"}) {
+    EXPECT_FALSE(fileExists(choice.productDir + name)) << name;
+  }
+  EXPECT_FALSE(folderExists(fsxAddonFolder())) << "no add-on folder or dll.xml for an X that is not there";
+  // Under the scratch root only the two versions' files were added.
+  std::set<std::string> expected(scratchBefore.begin(), scratchBefore.end());
+  for (const ExpectedFile& file : expectedFiles(choice)) {
+    if (file.target.compare(0, scratchRoot().size(), scratchRoot()) != 0) continue;
+    std::string relative = file.target.substr(scratchRoot().size());
+    std::transform(relative.begin(), relative.end(), relative.begin(), ::tolower);
+    expected.insert(relative);
+  }
+  const std::vector<std::string> scratchAfter = listFiles(scratchRoot());
+  EXPECT_EQ(std::set<std::string>(scratchAfter.begin(), scratchAfter.end()), expected);
+  EXPECT_TRUE(listFiles(workDir).empty()) << listFiles(workDir).front();
+  EXPECT_FALSE(folderExists(workDir + "SimObjects"));
 }
 
 // A later installation: the folder stored by an earlier one is proposed

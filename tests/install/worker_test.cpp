@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <map>
 #include <set>
@@ -614,6 +615,95 @@ TEST_F(WorkerTest, SimulatorChosenWithoutAFolderWritesNothingForIt) {
   EXPECT_EQ(record_.events, plan.events) << describe(record_.events);
 }
 
+// ---- the end message -------------------------------------------------------------
+
+// A receiving queue that stays full for a while, through the channel's one
+// platform call: the end message is refused `refuseEnd` times (-1: always),
+// the other messages while refuseOthers holds, as Windows refuses posts
+// beyond 10,000 waiting messages.
+class FullQueue {
+ public:
+  FullQueue(int refuseEnd, bool refuseOthers) {
+    refuseEnd_ = refuseEnd;
+    refuseOthers_ = refuseOthers;
+    endTries_ = 0;
+    setChannelPost(&post);
+  }
+  ~FullQueue() { setChannelPost(nullptr); }
+  FullQueue(const FullQueue&) = delete;
+  FullQueue& operator=(const FullQueue&) = delete;
+  int endTries() const { return endTries_; }
+
+ private:
+  static BOOL WINAPI post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    bool refuse = refuseOthers_;
+    if (message == WM_INSTALL_DONE) {
+      ++endTries_;
+      refuse = refuseEnd_ != 0;
+      if (refuseEnd_ > 0) --refuseEnd_;
+    }
+    if (!refuse) return PostMessageA(window, message, wParam, lParam);
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return FALSE;
+  }
+  static std::atomic<int> refuseEnd_;
+  static std::atomic<bool> refuseOthers_;
+  static std::atomic<int> endTries_;
+};
+std::atomic<int> FullQueue::refuseEnd_{0};
+std::atomic<bool> FullQueue::refuseOthers_{false};
+std::atomic<int> FullQueue::endTries_{0};
+
+TEST_F(WorkerTest, EndMessageIsNeverLost) {
+  Payload payload;
+  ASSERT_TRUE(payload.build()) << payload.error();
+  struct Case {
+    int refusedEnds;
+    bool othersRefused;
+  };
+  for (const Case& c : {Case{0, false}, Case{5, false}, Case{30, true}}) {
+    SCOPED_TRACE("end refused " + std::to_string(c.refusedEnds) + " times, others " +
+                 (c.othersRefused ? "refused" : "posted"));
+    FullQueue queue(c.refusedEnds, c.othersRefused);
+    WorkerParams p = params(SameComputer, true, true, true, payload.module());
+    EXPECT_EQ(run(&p), 0) << describe(sink_.messages());
+    const auto& m = sink_.messages();
+    EXPECT_EQ(std::count_if(m.begin(), m.end(), [](const Posted& x) { return x.message == WM_INSTALL_DONE; }), 1)
+        << "exactly one end message arrives";
+    EXPECT_EQ(queue.endTries(), c.refusedEnds + 1) << "tried again until it was posted, then no more";
+    // Progress messages may be lost; the run itself is not.
+    if (c.othersRefused) EXPECT_EQ(m.size(), 1u) << describe(m);
+    EXPECT_TRUE(tltest::fileExists(folders_.product + "readme.txt"));
+  }
+
+  // The queue stays full and then the page window goes (the program is
+  // shutting down): the worker stops trying and returns.
+  FullQueue queue(-1, true);
+  WorkerParams p = params(SameComputer, false, false, false, payload.module());
+  HANDLE thread = nullptr;
+  int triesWhileFull = 0;
+  {
+    tltest::MessageSink page;
+    p.progressWindow = page.window();
+    thread = CreateThread(nullptr, 0, installWorker, &p, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const DWORD start = GetTickCount();
+    while (queue.endTries() == 0 && GetTickCount() - start < 60000) Sleep(5);
+    ASSERT_GT(queue.endTries(), 0) << "the run did not end";
+    // It waits between tries rather than spinning: 10 ms apart, about 30 in
+    // 300 ms (a spin makes hundreds of thousands).
+    const int first = queue.endTries();
+    Sleep(300);
+    triesWhileFull = queue.endTries() - first;
+    EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "gave up while the page was there";
+  }  // the page window is destroyed
+  ASSERT_FALSE(IsWindow(p.progressWindow));
+  EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0) << "the worker still waits for a page that is gone";
+  CloseHandle(thread);
+  EXPECT_GE(triesWhileFull, 5);
+  EXPECT_LE(triesWhileFull, 150);
+}
+
 // ---- folders made during a run ---------------------------------------------------
 
 class SilentStatus : public Porter::FileExtractorStatus {
@@ -698,6 +788,13 @@ TEST(FillWorkerParams, DerivesTheRunFromTheChoices) {
     EXPECT_EQ(p.fsxDir, c.iX ? c.dirX : "");
     EXPECT_EQ(p.productDir, o.productDir.back() == '\\' ? o.productDir : o.productDir + "\\")
         << "the product folder always ends with a backslash";
+    // The progress page's start steps read the same decision: no shortcuts
+    // without the product, no add-on registration for an X left out.
+    const RunScope scope = runScope(o);
+    EXPECT_EQ(scope.product, c.product);
+    EXPECT_EQ(scope.fs2002, c.i2002);
+    EXPECT_EQ(scope.fs2004, c.i2004);
+    EXPECT_EQ(scope.fsx, c.iX);
   }
 }
 

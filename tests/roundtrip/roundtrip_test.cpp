@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <thread>
 
 #include "e2e/e2e_environment.h"
 #include "e2e/ui_automation.h"
 #include "e2e/wizard_session.h"
+#include "hardening/child_process.h"
 #include "resources/resource_ids.h"
 #include "roundtrip/roundtrip_support.h"
 #include "support/test_support.h"
@@ -79,6 +81,29 @@ Allowance allowedLeftovers(const RoundTripCase& c, const std::vector<e2e::Instal
     allowed.required.insert("added " + lowerAscii(productDir));
   }
   return allowed;
+}
+
+// Compares what the round trip left with what the record does not carry on
+// purpose: nothing else may stay, and all of that must.
+void expectOnlyAllowedLeftovers(const RoundTripCase& c, const std::vector<e2e::InstalledSimulator>& sims,
+                                const std::string& productDir, const MachineSnapshot& before) {
+  const MachineSnapshot after = takeSnapshot(productDir);
+  const std::vector<std::string> leftovers = difference(before, after);
+  const Allowance allowed = allowedLeftovers(c, sims, productDir, before);
+  std::printf("[ leftover ] %s: %u entries\n", c.name, static_cast<unsigned>(leftovers.size()));
+  for (const std::string& line : leftovers) std::printf("[ leftover ]     %s\n", line.c_str());
+  std::fflush(stdout);
+  for (const std::string& line : leftovers) {
+    const bool expected =
+        allowed.required.count(line) != 0 ||
+        std::any_of(allowed.prefixes.begin(), allowed.prefixes.end(),
+                    [&](const std::string& prefix) { return startsWith(line, prefix); });
+    EXPECT_TRUE(expected) << "left behind by the round trip: " << line;
+  }
+  for (const std::string& line : allowed.required) {
+    EXPECT_TRUE(std::find(leftovers.begin(), leftovers.end(), line) != leftovers.end())
+        << "expected to stay, but did not: " << line;
+  }
 }
 
 bool folderIsEmpty(const std::string& folder) {
@@ -163,23 +188,7 @@ TEST_P(RoundTrip, UninstallLeavesOnlyWhatTheRecordDoesNotCarry) {
   const bool folderStays = c.radio == IDC_TYPE_SIMULATOR;
   ui::waitFor([&] { return folderStays ? folderIsEmpty(productDir) : !e2e::folderExists(productDir); }, 10000);
 
-  const MachineSnapshot after = takeSnapshot(productDir);
-  const std::vector<std::string> leftovers = difference(before, after);
-  const Allowance allowed = allowedLeftovers(c, sims, productDir, before);
-  std::printf("[ leftover ] %s: %u entries\n", c.name, static_cast<unsigned>(leftovers.size()));
-  for (const std::string& line : leftovers) std::printf("[ leftover ]     %s\n", line.c_str());
-  std::fflush(stdout);
-  for (const std::string& line : leftovers) {
-    const bool expected =
-        allowed.required.count(line) != 0 ||
-        std::any_of(allowed.prefixes.begin(), allowed.prefixes.end(),
-                    [&](const std::string& prefix) { return startsWith(line, prefix); });
-    EXPECT_TRUE(expected) << "left behind by the round trip: " << line;
-  }
-  for (const std::string& line : allowed.required) {
-    EXPECT_TRUE(std::find(leftovers.begin(), leftovers.end(), line) != leftovers.end())
-        << "expected to stay, but did not: " << line;
-  }
+  expectOnlyAllowedLeftovers(c, sims, productDir, before);
   EXPECT_TRUE(temp_.leaked().empty()) << "temporary file left: " << temp_.leaked().front();
 }
 
@@ -359,6 +368,103 @@ TEST_F(WizardFault, HeldOpenNewerFsuipcIsKeptAndTheRunSucceeds) {
   EXPECT_TRUE(e2e::keyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "the run's record";
   const std::vector<std::string> leaked = temp_.leaked();
   EXPECT_TRUE(leaked.empty()) << "temporary file left: " << leaked.front();
+}
+
+// ---- Wine's own uninstaller front end, a real client of the record ----------------
+
+// Wine's "uninstaller.exe" (Add/Remove Programs on the command line) from the
+// system folder, its console output captured.
+bool runSystemUninstaller(const std::string& arguments, std::string* output, DWORD* exitCode) {
+  char system[MAX_PATH] = {};
+  if (GetSystemDirectoryA(system, MAX_PATH) == 0) return false;
+  const std::string program = std::string(system) + "\\uninstaller.exe";
+  return tlharden::runCaptured("\"" + program + "\" " + arguments, system, kRunTimeoutMs, output, exitCode);
+}
+
+// The lines of a --list: "<key name>|||<display name>" each.
+std::set<std::string> listedPrograms(const std::string& output) {
+  std::set<std::string> lines;
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.insert(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+class SystemUninstaller : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::string why;
+    ASSERT_TRUE(prefix_.clean(&why)) << "the prefix is not clean: " << why;
+    e2e::makeFolders(e2e::scratchRoot());
+  }
+  void TearDown() override {
+    session_.kill();
+    CoUninitialize();
+  }
+
+  e2e::PrefixGuard prefix_;
+  TempFolderGuard temp_;
+  e2e::WizardSession session_;
+};
+
+// After an installation "uninstaller --list" shows the record by its key name
+// and DisplayName; "--remove TowerLink" (a key name, compared ignoring case:
+// ours is the same text as the DisplayName) runs UninstallString exactly as
+// stored and waits for it. That is the interactive tluninstall.exe, which asks
+// first and reports at the end; the boxes are answered as a user would.
+TEST_F(SystemUninstaller, SystemUninstallerListsAndRemoves) {
+  const RoundTripCase c{"SystemUninstaller", IDC_TYPE_SAME, {Fs2004}, nullptr, false};
+  const std::vector<e2e::InstalledSimulator> sims = {prefix_.installSimulator(Fs2004)};
+  const std::string productDir = e2e::programFilesFolder() + "TowerLink\\";
+  const std::string listed = "TowerLink|||TowerLink";
+  std::string output;
+  DWORD code = 99;
+  ASSERT_TRUE(runSystemUninstaller("--list", &output, &code)) << output;
+  ASSERT_EQ(listedPrograms(output).count(listed), 0u) << output;
+  const MachineSnapshot before = takeSnapshot(productDir);
+
+  std::string why;
+  ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
+  ASSERT_TRUE(chooseTypeAndStart(&session_, c.radio, &why)) << why;
+  ASSERT_TRUE(waitForRunEnd(&session_, e2e::Finished, &why)) << why;
+  ASSERT_TRUE(finish(&session_, &code, &why)) << why;
+
+  ASSERT_TRUE(runSystemUninstaller("--list", &output, &code)) << output;
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(listedPrograms(output).count(listed), 1u) << "not listed:\n" << output;
+
+  const std::string caption = "TowerLink Uninstall";
+  std::string question, report;
+  std::thread user([&] {
+    ui::MessageBox box = ui::waitForMessageBox(0, caption, kRunTimeoutMs);
+    question = box.text;
+    if (box.window == nullptr || !ui::answer(box, IDYES)) return;
+    box = ui::waitForMessageBox(0, caption, kRunTimeoutMs);
+    report = box.text;
+    if (box.window != nullptr) ui::answer(box, IDOK);
+  });
+  const bool removed = runSystemUninstaller("--remove TowerLink", &output, &code);
+  user.join();
+  ASSERT_TRUE(removed) << output;
+  EXPECT_EQ(code, 0u) << output;
+  EXPECT_NE(question.find("completely remove TowerLink"), std::string::npos) << "asked: " << question;
+  EXPECT_NE(report.find("TowerLink was successfully removed"), std::string::npos) << "reported: " << report;
+  EXPECT_TRUE(ui::topLevelWindows(0, caption, false).empty()) << "a window of the uninstaller stays";
+
+  // The relaunched copy removes the product folder's last files after the
+  // program that the front end waited for has ended.
+  ui::waitFor([&] { return !e2e::folderExists(productDir); }, 10000);
+  expectOnlyAllowedLeftovers(c, sims, productDir, before);
+  ASSERT_TRUE(runSystemUninstaller("--list", &output, &code)) << output;
+  EXPECT_EQ(listedPrograms(output).count(listed), 0u) << "still listed:\n" << output;
+  EXPECT_TRUE(temp_.leaked().empty()) << "temporary file left: " << temp_.leaked().front();
 }
 
 }  // namespace
