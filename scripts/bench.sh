@@ -134,6 +134,7 @@ if [ -n "$(figure 'shipped i686 setup.exe overhead KB')" ]; then
   row "  without debug information" "$(figure 'shipped i686 setup.exe overhead without debug information KB')" "" ""
 fi
 row "peak private MB (setup.exe)" "$(figure 'peak private MB')" "<" 16
+row "  NSIS peer's, sampled alike" "$(figure 'peak private MB of the NSIS peer with its progress page, sampled alike')" "" ""
 row "ratio worker/floor" "$(figure 'ratio worker\/floor')" "" ""
 row "ratio worker/limit" "$(figure 'ratio worker\/limit')" "" ""
 row "progress channel share of worker %" "$(figure "progress channel share of the worker's time")" "" ""

@@ -187,8 +187,10 @@ double wizardRun(const std::string& setup, double* startSteps, std::vector<std::
 
 // (c), (d) Seconds from the NSIS installer's process start until it exits;
 // < 0 when it cannot start, does not end in time or ends with an error. The
-// folders are named to it in the environment. With files, what it wrote.
-double nsisRun(const std::string& installer, std::vector<std::string>* files = nullptr) {
+// folders are named to it in the environment. With files, what it wrote; with
+// memory, its peak private bytes, sampled as setup.exe's are.
+double nsisRun(const std::string& installer, std::vector<std::string>* files = nullptr,
+               MemorySampler* memory = nullptr) {
   e2e::PrefixGuard prefix;
   if (!startClean(&prefix)) return -1;
   const Folders folders = prepareRun(&prefix);
@@ -212,6 +214,15 @@ double nsisRun(const std::string& installer, std::vector<std::string>* files = n
     return -1;
   }
   win::KernelHandle thread(pi.hThread), process(pi.hProcess);
+  win::KernelHandle sampler;
+  if (memory != nullptr) {
+    HANDLE copy = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), process.get(), GetCurrentProcess(), &copy, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS)) {
+      memory->process.reset(copy);
+      sampler.reset(CreateThread(nullptr, 0, &MemorySampler::run, memory, 0, nullptr));
+    }
+  }
   const bool ended = WaitForSingleObject(process.get(), kRunTimeoutMs) == WAIT_OBJECT_0;
   const double seconds = now() - start;
   DWORD code = 1;
@@ -224,6 +235,7 @@ double nsisRun(const std::string& installer, std::vector<std::string>* files = n
     std::fprintf(stderr, "%s %s (exit code %lu)\n", installer.c_str(), ended ? "failed" : "did not end", code);
     return -1;
   }
+  if (sampler.valid()) WaitForSingleObject(sampler.get(), 15000);
   if (files != nullptr) *files = filesIn(folders);
   return seconds;
 }
@@ -393,14 +405,14 @@ int main() {
               TL_NSIS_TARGET, kRounds);
   if (!withNsis) std::printf("  (no NSIS peer in this tree: makensis was not found when it was configured)\n");
   std::vector<double> wizard, worker, paired, starts, commits, gui, empty;
-  MemorySampler memory;
+  MemorySampler memory, nsisMemory;
   // One round first that is not counted: the first run of a session pays for
   // loading the installer and Wine's libraries. It also samples setup.exe's
   // memory.
   {
     double start = 0, commit = 0;
     if (wizardRun(setup, &start, nullptr, &memory) < 0 || workerRun(payload, &commit) < 0 ||
-        (withNsis && (nsisRun(nsisGui) < 0 || nsisRun(nsisEmpty) < 0))) {
+        (withNsis && (nsisRun(nsisGui, nullptr, &nsisMemory) < 0 || nsisRun(nsisEmpty) < 0))) {
       std::fprintf(stderr, "the warm-up round failed\n");
       return 1;
     }
@@ -492,6 +504,11 @@ int main() {
   if (shipped.kb >= 0) {
     std::printf("shipped i686 setup.exe overhead KB: %lld\n", shipped.kb);
     std::printf("shipped i686 setup.exe overhead without debug information KB: %lld\n", shipped.strippedKb);
+  }
+  if (nsisMemory.samples.load() > 0) {
+    // What Wine counts for any GUI process beside the program's own memory.
+    std::printf("peak private MB of the NSIS peer with its progress page, sampled alike: %.1f\n",
+                static_cast<double>(nsisMemory.peak.load()) / (1024.0 * 1024.0));
   }
   if (memory.samples.load() > 0) std::printf("peak private MB: %.1f\n", peakMiB);
   CoUninitialize();
