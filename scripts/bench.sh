@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# The benchmarks: figures and ratios, never pass or fail on time.
+# The benchmarks: figures and ratios, never pass or fail on time; a summary
+# of every ratio against its goal at the end. Fails only when a benchmark
+# cannot run.
 # Usage: bench.sh BUILD_DIR WINDOWS_TREE
-#   ROUNDS (default 5) interleaved rounds, HEAVY (default 3) runs of the
-#   heaviest installation. The full-size data is generated and packed once and
-#   cached in WINDOWS_TREE/bench/install.
+#   ROUNDS (default 5) interleaved rounds of the installation benchmark (the
+#   wizard benchmark takes ROUNDS when it is set, else its own default),
+#   HEAVY (default 3) runs of the heaviest installation. The full-size data is
+#   generated and packed once and cached in WINDOWS_TREE/bench/install.
+#   Everything printed is kept in WINDOWS_TREE/bench/output.txt.
 set -u
 build=$(cd "$1" && pwd)
 win=$(cd "$2" && pwd)
@@ -16,6 +20,27 @@ arch=$(tl_tree_arch "$win")
 xfile="$win/xvfb-bench.pid"
 
 command -v makensis >/dev/null || { echo "bench: makensis missing (package nsis)" >&2; exit 1; }
+
+log="$win/bench/output.txt"
+mkdir -p "$win/bench" && : > "$log"
+# Runs a benchmark program, its output on the screen and in the log.
+logged() {
+  "$@" | tee -a "$log"
+  return "${PIPESTATUS[0]}"
+}
+
+# The machine field of a PE file's header: i686 or x86_64 (what actually runs).
+pe_machine() {
+  local lfanew machine
+  lfanew=$(od -An -tu4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$lfanew" ] || { echo "unknown"; return; }
+  machine=$(od -An -tx2 -j $((lfanew + 4)) -N 2 "$1" 2>/dev/null | tr -d ' ')
+  case "$machine" in
+    014c) echo i686 ;;
+    8664) echo x86_64 ;;
+    *) echo "unknown ($machine)" ;;
+  esac
+}
 
 status=0
 echo "== installation benchmark: data (generated once, cached)"
@@ -40,7 +65,7 @@ for dir in "$here"/../bench/*/; do
     continue
   fi
   for exe in "$win/bench/$name"/*.exe; do
-    [ -f "$exe" ] && { "$win/wine-run.sh" "$exe" || status=1; }
+    [ -f "$exe" ] && { logged "$win/wine-run.sh" "$exe" || status=1; }
   done
 done
 
@@ -57,12 +82,61 @@ paste -d '|' <(printf '%s\n' \
 
 echo
 echo "== installation: worker (a), limit (b), NSIS peer (c)"
-echo "Wine64 runs the x86_64 build of the same sources (this kernel cannot run 32-bit code);"
-echo "the NSIS peer is built with 'Target amd64-unicode' so that it is 64-bit too."
+# Which build ran, in which prefix, and why: read from the tree and from the
+# programs themselves, not assumed.
+machine=$(sh "$here/detect-arch.sh")
+built=$(pe_machine "$data/install_bench.exe")
+peer=$(pe_machine "$data/data/nsis_peer.exe")
+peer_target=$(sed -n 's/^Target *//p' "$data/data/peer.nsi")
+loader=$(sed -n 's/^exec \([^ ]*\) .*/\1/p' "$win/wine-run.sh")
+if [ "$built" = i686 ]; then what="the shipped i686 build"; else what="the $built build of the same sources"; fi
+echo "$what ($win) runs under $loader in the $arch prefix $prefix;"
+if [ "$machine" = i686 ]; then
+  echo "scripts/detect-arch.sh says i686: this kernel runs 32-bit code, so the shipped i686 build is the one to benchmark."
+else
+  echo "scripts/detect-arch.sh says $machine: this kernel cannot run 32-bit code, so the shipped i686 build cannot run here."
+fi
+[ "$machine" = "$built" ] || echo "note: this machine would benchmark the $machine build, but $win holds the $built build."
+echo "the NSIS peers are built with 'Target $peer_target' ($peer programs) for this tree's prefix."
 winpath() { echo "Z:$1" | sed 's|/|\\|g'; }
-"$win/wine-run.sh" "$data/install_bench.exe" \
+logged "$win/wine-run.sh" "$data/install_bench.exe" \
   --payload "$(winpath "$data/bench_install_payload.dll")" \
   --nsis "$(winpath "$data/data/nsis_peer.exe")" \
   --nsis-empty "$(winpath "$data/data/nsis_empty.exe")" \
   --out 'C:\tlbench' --rounds "$rounds" --heavy "$heavy" --breakdown || status=1
+
+# One summary: every ratio of this run beside its goal. A figure that misses
+# its goal is reported, never a failure.
+figure() { sed -n "s/^$1: *\([0-9.]*\).*/\1/p" "$log" | tail -n 1; }
+row() {  # name value goal-operator goal
+  local verdict
+  if [ -z "$2" ]; then
+    verdict="not measured"
+  elif [ -z "$3" ]; then
+    verdict="(no goal)"
+  elif awk -v v="$2" -v g="$4" -v op="$3" 'BEGIN { exit !((op == "<=" && v + 0 <= g + 0) || (op == "<" && v + 0 < g + 0)) }'; then
+    verdict="met"
+  else
+    verdict="NOT met"
+  fi
+  printf '%-36s %10s   %-8s %s\n' "$1" "${2:--}" "${3:+$3 $4}" "$verdict"
+}
+echo
+echo "== summary: $what, $arch prefix, $(date -u '+%Y-%m-%d %H:%M UTC')"
+printf '%-36s %10s   %-8s %s\n' "figure" "value" "goal" "met"
+row "ratio wizard/nsis-gui" "$(figure 'ratio wizard\/nsis-gui')" "<=" 0.20
+row "ratio worker/nsis" "$(figure 'ratio worker\/nsis')" "<=" 0.60
+row "ratio wizard/worker" "$(figure 'ratio wizard\/worker')" "<=" 1.10
+row "setup.exe overhead KB ($built)" "$(figure 'setup.exe overhead KB')" "<=" 256
+row "  without debug information" "$(figure 'setup.exe overhead without debug information KB')" "" ""
+if [ -n "$(figure 'shipped i686 setup.exe overhead KB')" ]; then
+  row "shipped i686 setup.exe overhead KB" "$(figure 'shipped i686 setup.exe overhead KB')" "<=" 256
+  row "  without debug information" "$(figure 'shipped i686 setup.exe overhead without debug information KB')" "" ""
+fi
+row "peak private MB (setup.exe)" "$(figure 'peak private MB')" "<" 16
+row "  NSIS peer's, sampled alike" "$(figure 'peak private MB of the NSIS peer with its progress page, sampled alike')" "" ""
+row "ratio worker/floor" "$(figure 'ratio worker\/floor')" "" ""
+row "ratio worker/limit" "$(figure 'ratio worker\/limit')" "" ""
+row "progress channel share of worker %" "$(figure "progress channel share of the worker's time")" "" ""
+echo "(the whole output: $log)"
 exit $status
