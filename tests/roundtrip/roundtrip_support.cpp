@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "e2e/ui_automation.h"
+#include "support/test_support.h"
 #include "resources/resource_ids.h"
 
 namespace roundtrip {
@@ -25,12 +26,7 @@ class Handle {
   HANDLE handle_;
 };
 
-std::string tempFolder() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathA(sizeof(path), path);
-  if (length == 0 || length >= sizeof(path)) return std::string();
-  return path;
-}
+using tltest::tempFolder;
 
 // A process started with CreateProcess; waited for and, when it overstays,
 // ended so that it cannot outlive the test.
@@ -179,30 +175,13 @@ std::vector<std::string> tlTempFiles() {
   return names;
 }
 
-namespace {
-
-std::vector<std::string> privateFolders() {
-  std::vector<std::string> dirs;
-  const std::string folder = tempFolder();
-  WIN32_FIND_DATAA found;
-  HANDLE list = FindFirstFileA((folder + "tluninstall-*").c_str(), &found);
-  if (list == INVALID_HANDLE_VALUE) return dirs;
-  do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) dirs.push_back(folder + found.cFileName);
-  } while (FindNextFileA(list, &found));
-  FindClose(list);
-  return dirs;
-}
-
-}  // namespace
-
-TempFolderGuard::TempFolderGuard() : before_(tlTempFiles()), privateBefore_(privateFolders()) {}
+TempFolderGuard::TempFolderGuard() : before_(tlTempFiles()), privateBefore_(tltest::uninstallerPrivateFolders()) {}
 
 TempFolderGuard::~TempFolderGuard() {
   const std::string folder = tempFolder();
   // The uninstaller's private folders ("tluninstall-<random>", kept with its
   // renamed image and log until a restart) that appeared meanwhile.
-  for (const std::string& dir : privateFolders()) {
+  for (const std::string& dir : tltest::uninstallerPrivateFolders()) {
     if (std::find(privateBefore_.begin(), privateBefore_.end(), dir) != privateBefore_.end()) continue;
     for (const char* name : {"\\tluninstall.old", "\\tluninstall.log", "\\tluninstall.exe"}) {
       const std::string file = dir + name;

@@ -243,4 +243,26 @@ bool deleteRegTree(HKEY root, const std::string& subkey) {
   return ::testing::AssertionSuccess();
 }
 
+std::string tempFolder() {
+  char buffer[MAX_PATH + 1];
+  const DWORD n = GetTempPathA(MAX_PATH, buffer);
+  if (n == 0 || n >= MAX_PATH) return std::string();
+  std::string folder(buffer, n);
+  if (folder.back() != '\\') folder.push_back('\\');
+  return folder;
+}
+
+std::vector<std::string> uninstallerPrivateFolders() {
+  std::vector<std::string> found;
+  const std::string temp = tempFolder();
+  if (temp.empty()) return found;
+  WIN32_FIND_DATAA data;
+  win::FindHandle find(FindFirstFileA((temp + "tluninstall-*").c_str(), &data));
+  if (!find.valid()) return found;
+  do {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.push_back(temp + data.cFileName);
+  } while (FindNextFileA(find.get(), &data));
+  return found;
+}
+
 }  // namespace tltest

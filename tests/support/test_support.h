@@ -113,4 +113,10 @@ bool deleteRegTree(HKEY root, const std::string& subkey);
 ::testing::AssertionResult isRegString(const RegValue& value, const std::string& text);
 ::testing::AssertionResult isRegDword(const RegValue& value, DWORD expected);
 
+// The temporary folder with its closing backslash; empty when unknown.
+std::string tempFolder();
+// The companion uninstaller's private folders in it now ("tluninstall-*"),
+// as full paths.
+std::vector<std::string> uninstallerPrivateFolders();
+
 }  // namespace tltest

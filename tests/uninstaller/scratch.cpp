@@ -193,21 +193,21 @@ bool runHost(const std::string& commandLine) {
   return true;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string shellQuoted(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
 
 bool makeUnixLink(const std::string& link, const std::string& target) {
   std::string from = unixPath(link), to = unixPath(target);
   if (from.empty() || to.empty()) return false;
-  runHost("/bin/ln -s " + quoted(to) + " " + quoted(from));
+  runHost("/bin/ln -s " + shellQuoted(to) + " " + shellQuoted(from));
   DWORD a = GetFileAttributesW(longPath(link).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 void removeUnixLink(const std::string& link) {
   std::string from = unixPath(link);
-  if (!from.empty()) runHost("/bin/rm -f " + quoted(from));
+  if (!from.empty()) runHost("/bin/rm -f " + shellQuoted(from));
 }
 
 bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments) {
@@ -227,14 +227,6 @@ bool makeShortcut(const std::string& linkPath, const std::string& target, const 
   }
   if (SUCCEEDED(init)) CoUninitialize();
   return ok;
-}
-
-std::string tempFolder() {
-  char buffer[MAX_PATH + 1];
-  DWORD n = GetTempPathA(MAX_PATH, buffer);
-  std::string t(buffer, n);
-  if (t.empty() || t.back() != '\\') t.push_back('\\');
-  return t;
 }
 
 Scratch::Scratch() {
@@ -404,19 +396,6 @@ std::string windowText(HWND window) {
     return std::string();
   }
   return std::string(buffer, copied);
-}
-
-std::vector<std::string> privateFolders() {
-  std::vector<std::string> found;
-  const std::string temp = tempFolder();
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((temp + "tluninstall-*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return found;
-  do {
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.push_back(temp + data.cFileName);
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
-  return found;
 }
 
 std::string Scratch::lastLog() const {

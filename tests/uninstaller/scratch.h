@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 namespace uninst_test {
 
 struct EventSpec {
@@ -42,9 +44,8 @@ bool makeUnixLink(const std::string& link, const std::string& target);
 void removeUnixLink(const std::string& link);
 // A real shell link at linkPath pointing at target, saved through IShellLinkA.
 bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments);
-std::string tempFolder();  // with its closing backslash
-// The uninstaller's private folders in %TEMP% now ("tluninstall-*").
-std::vector<std::string> privateFolders();
+using tltest::tempFolder;
+inline std::vector<std::string> privateFolders() { return tltest::uninstallerPrivateFolders(); }
 // Waits up to timeoutMs for a top-level window of class cls (null: any) and
 // caption; null when none appears.
 HWND waitForWindow(const char* cls, const std::string& caption, DWORD timeoutMs = 20000);
