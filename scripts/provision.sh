@@ -7,8 +7,9 @@
 # stop a build that every required package can still serve, so:
 #   - the indexes are updated once, and a failed index is reported and passed;
 #   - the required set is installed, and tried once more after a failure;
-#   - Wine32 is an optional step of its own: without it the x86_64 build is the
-#     one tested, as on a kernel that cannot run 32-bit code;
+#   - Wine32 is an optional step of its own, tried once more against the
+#     point release when the i386 libraries lag; without it the x86_64 build
+#     is the one tested, as on a kernel that cannot run 32-bit code;
 #   - the script fails only when a required package cannot be installed, and
 #     names each such package.
 set -u
@@ -65,6 +66,37 @@ update() {
 }
 install() { apt-get install -y -qq --no-install-recommends "$@" >/dev/null 2>&1; }
 
+# Mid-sync, the security suite's i386 index may be missing while its amd64 one
+# is there: then amd64 libraries installed from it have no i386 twin of the
+# same version, and Multi-Arch: same makes Wine32 uninstallable. Both
+# architectures still agree in the point release, so this tries once more
+# with the point release preferred (security updates of the packages involved
+# go back to the point release's version until the mirror has synced; a later
+# upgrade brings them back). Accepted only when apt removes nothing for it.
+install_from_point_release() {
+  local codename prefs plan removed downgraded
+  codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || return 1
+  prefs=$(mktemp)
+  printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 90\n\nPackage: *\nPin: release l=Debian,n=%s\nPin-Priority: 1001\n' \
+    "$codename" > "$prefs"
+  local opts=(-o "Dir::Etc::Preferences=$prefs" -y --allow-downgrades --no-install-recommends)
+  plan=$(apt-get "${opts[@]}" -s install "$@" 2>&1)
+  local rc=$?
+  removed=$(sed -n 's/^Remv \([^ ]*\).*/\1/p' <<<"$plan" | tr '\n' ' ')
+  if [ $rc -ne 0 ] || [ -n "$removed" ]; then
+    [ -n "$removed" ] && say "the point release would need these removed, so it is not used: $removed"
+    rm -f "$prefs"
+    return 1
+  fi
+  downgraded=$(sed -n '/will be DOWNGRADED/,/^[^ ]/{/^  /p}' <<<"$plan" | tr -s ' \n' ' ')
+  apt-get "${opts[@]}" -qq install "$@" >/dev/null 2>&1
+  rc=$?
+  rm -f "$prefs"
+  [ $rc -eq 0 ] && [ -n "${downgraded// /}" ] && say "from the point release, until the mirror has synced:$downgraded"
+  return $rc
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
   update
   if ! install "${missing[@]}"; then
@@ -88,7 +120,7 @@ fi
 
 if [ ${#missing_opt[@]} -gt 0 ]; then
   update
-  if install "${missing_opt[@]}"; then
+  if install "${missing_opt[@]}" || install_from_point_release "${missing_opt[@]}"; then
     rm -f "$stamp"
     say "installed: ${missing_opt[*]}"
   else

@@ -19,9 +19,18 @@ stand_in apt-cache 'exit 0'
 stand_in apt-get '
 echo "$*" >> "$S/calls"
 [ "$1" = update ] && { [ -e "$S/update-fails" ] && { echo "E: File has unexpected size. Mirror sync in progress?" >&2; exit 100; }; exit 0; }
-shift; pkgs=(); for a in "$@"; do case "$a" in -*) ;; *) pkgs+=("$a");; esac; done
+pkgs=(); pinned=0; sim=0; skip=0
+for a in "$@"; do
+  [ $skip -eq 1 ] && { skip=0; case "$a" in Dir::Etc::Preferences=*) pinned=1;; esac; continue; }
+  case "$a" in -o) skip=1;; -s) sim=1;; -*|install) ;; *) pkgs+=("$a");; esac
+done
+if [ $sim -eq 1 ]; then
+  [ -e "$S/pinned-removes" ] && echo "Remv wine64 [8.0]"
+  printf "The following packages will be DOWNGRADED:\n  libgstreamer-plugins-base1.0-0\n0 upgraded\n"; exit 0
+fi
 for p in "${pkgs[@]}"; do
   grep -qx -- "$p" "$S/broken" 2>/dev/null && exit 100
+  [ $pinned -eq 0 ] && grep -qx -- "$p" "$S/lagging" 2>/dev/null && exit 100
   if grep -qx -- "$p" "$S/flaky" 2>/dev/null && [ ! -e "$S/tried-$p" ]; then touch "$S/tried-$p"; exit 100; fi
 done
 for p in "${pkgs[@]}"; do touch "$S/installed/$p"; done; exit 0'
@@ -67,7 +76,11 @@ check nothing-to-do "$all_installed; touch installed/wine32:i386" 0 "" "installe
 check wine32-not-retried-soon "$all_installed; mkdir -p prov; touch prov/wine32-unavailable" 0 "" "Wine32"
 check wine32-retried-later "$all_installed; mkdir -p prov; touch -d '7 hours ago' prov/wine32-unavailable" 0 \
   "installed: wine32:i386" ""
+check wine32-from-the-point-release "$all_installed; echo wine32:i386 > lagging" 0 \
+  "until the mirror has synced: libgstreamer-plugins-base1.0-0" "x86_64 build"
+check point-release-not-used-when-it-removes "$all_installed; echo wine32:i386 > lagging; touch pinned-removes" 0 \
+  "would need these removed, so it is not used: wine64" "installed: wine32"
 check locale-generated "$all_installed; touch installed/wine32:i386; rm locale" 0 "" "cannot generate"
 
-echo "$(( 7 - failures )) passed, $failures failed"
+echo "$(( 9 - failures )) passed, $failures failed"
 [ $failures -eq 0 ]
