@@ -331,6 +331,42 @@ TEST(CommandLineParse, FindsTheRecordNameBehindAnUnquotedProgramPath) {
   }
 }
 
+TEST(CommandLineParse, UnderCodePage932ATrailByte0x5CIsNoBackslash) {
+  const uint8_t ranges932[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
+  const LeadBytes cp932 = LeadBytes::fromRanges(ranges932, sizeof(ranges932));
+  const std::string hyo = "\x95\x5C";  // "表"
+  const struct {
+    std::string args;
+    const LeadBytes& leads;
+    CommandLineProblem problem;
+    std::string name;
+  } cases[] = {
+      {"TowerLink" + hyo + " /S", cp932, CommandLineProblem::None, "TowerLink" + hyo},
+      {"TowerLink" + hyo + " /S", LeadBytes(), CommandLineProblem::BadRecordName, ""},  // a backslash in 1252
+      {"\"Tower Link " + hyo + "\" /S", cp932, CommandLineProblem::None, "Tower Link " + hyo},
+      {hyo + "\\..\\Run /S", cp932, CommandLineProblem::BadRecordName, ""},
+  };
+  for (const auto& c : cases) {
+    CommandLine out;
+    std::string offending;
+    EXPECT_EQ(parseCommandLine("tluninstall.exe " + c.args, "tluninstall.exe", &out, &offending, c.leads), c.problem)
+        << c.args;
+    EXPECT_EQ(out.ui, UiLevel::Silent) << c.args;
+    if (c.problem == CommandLineProblem::None) EXPECT_EQ(out.recordName, c.name) << c.args;
+  }
+  // The copy's arguments: quoted without doubling the trail byte, and read back whole.
+  CommandLine args;
+  args.recordName = "Tower Link " + hyo;
+  args.ui = UiLevel::Silent;
+  const std::string original = "C:\\" + hyo + " " + hyo + "\\tluninstall.exe";
+  const std::string line = "copy.exe " + buildCopyArguments(args, original, cp932);
+  CommandLine back;
+  std::string offending;
+  ASSERT_EQ(parseCommandLine(line, "copy.exe", &back, &offending, cp932), CommandLineProblem::None) << line;
+  EXPECT_EQ(back.recordName, args.recordName);
+  EXPECT_EQ(back.originalPath, original);
+}
+
 TEST(CommandLineParse, TheCopysArgumentsParseBackToTheSameRun) {
   CommandLine args;
   args.recordName = "TowerLink";

@@ -37,8 +37,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (k.empty() || k.front() == L'\\' || k.back() == L'\\' || k.find(L"\\\\") != std::wstring::npos) abort();
   }
 
-  std::vector<std::string> back = splitArguments(quoteArgument(text));
-  if (back.size() != 1 || back[0] != text) abort();
+  static const uint8_t ranges932[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
+  static const LeadBytes cp932 = LeadBytes::fromRanges(ranges932, sizeof(ranges932));
+  // Under code page 932 for text the code page can hold: every lead byte has
+  // a second byte (one below 0x40 never is), as text converted from UTF-16 has.
+  bool wellFormed932 = true;
+  for (size_t i = 0; i < text.size() && wellFormed932; ++i) {
+    if (!cp932.isLead(static_cast<unsigned char>(text[i]))) continue;
+    wellFormed932 = i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x40;
+    ++i;
+  }
+  const LeadBytes singleByte;
+  for (const LeadBytes* l : {&singleByte, wellFormed932 ? &cp932 : &singleByte}) {
+    std::vector<std::string> back = splitArguments(quoteArgument(text, *l), *l);
+    if (back.size() != 1 || back[0] != text) abort();
+  }
 
   CommandLine args;
   std::string offending;

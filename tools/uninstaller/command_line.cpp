@@ -20,9 +20,17 @@ bool equalsIgnoreCase(const std::string& a, const char* b) {
   return a.size() == std::char_traits<char>::length(b) && startsWithIgnoreCase(a, 0, b);
 }
 
+// Whether text[i] starts a character of two bytes. No double-byte code page
+// has a second byte below 0x40, so a space, tab or quote after a lead byte
+// (text that is not valid in the code page) stays a character of its own.
+bool startsPair(const std::string& text, size_t i, const LeadBytes& leadBytes) {
+  return i + 1 < text.size() && leadBytes.isLead(static_cast<unsigned char>(text[i])) &&
+         static_cast<unsigned char>(text[i + 1]) >= 0x40;
+}
+
 }  // namespace
 
-std::vector<std::string> splitArguments(const std::string& text) {
+std::vector<std::string> splitArguments(const std::string& text, const LeadBytes& leadBytes) {
   std::vector<std::string> args;
   size_t i = 0;
   const size_t n = text.size();
@@ -32,7 +40,12 @@ std::vector<std::string> splitArguments(const std::string& text) {
     std::string arg;
     bool quoted = false;
     while (i < n && (quoted || !isSpace(text[i]))) {
-      if (text[i] == '\\') {
+      if (startsPair(text, i, leadBytes)) {
+        // One character of two bytes; its second byte is never a backslash
+        // of its own.
+        arg.append(text, i, 2);
+        i += 2;
+      } else if (text[i] == '\\') {
         size_t slashes = 0;
         while (i < n && text[i] == '\\') {
           ++slashes;
@@ -67,12 +80,20 @@ std::vector<std::string> splitArguments(const std::string& text) {
   return args;
 }
 
-std::string quoteArgument(const std::string& argument) {
+std::string quoteArgument(const std::string& argument, const LeadBytes& leadBytes) {
   if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
   std::string out = "\"";
   size_t slashes = 0;  // backslashes just copied, which a quote would turn into escapes
-  for (char c : argument) {
-    if (c == '"') {
+  bool trail = false;  // the second byte of a two-byte character comes next
+  for (size_t i = 0; i < argument.size(); ++i) {
+    const char c = argument[i];
+    if (trail) {
+      trail = false;
+      slashes = 0;
+    } else if (startsPair(argument, i, leadBytes)) {
+      trail = true;
+      slashes = 0;
+    } else if (c == '"') {
       // Those copied backslashes must be doubled, and the quote escaped.
       out.append(slashes + 1, '\\');
       slashes = 0;
@@ -111,10 +132,10 @@ std::string argumentsAfterProgramName(const std::string& commandLine, const std:
 }
 
 CommandLineProblem parseCommandLine(const std::string& commandLine, const std::string& modulePath,
-                                    CommandLine* out, std::string* offending) {
+                                    CommandLine* out, std::string* offending, const LeadBytes& leadBytes) {
   *out = CommandLine();
   offending->clear();
-  std::vector<std::string> args = splitArguments(argumentsAfterProgramName(commandLine, modulePath));
+  std::vector<std::string> args = splitArguments(argumentsAfterProgramName(commandLine, modulePath), leadBytes);
   // Every argument is looked at even after a problem, so that /S still keeps
   // a scripted run from showing a message box about the problem.
   CommandLineProblem problem = CommandLineProblem::None;
@@ -148,7 +169,7 @@ CommandLineProblem parseCommandLine(const std::string& commandLine, const std::s
       note(CommandLineProblem::ExtraArgument, a);
       continue;
     }
-    if (a.empty() || a.find('\\') != std::string::npos) {
+    if (a.empty() || findLastBackslash(a, leadBytes) != std::string::npos) {
       note(CommandLineProblem::BadRecordName, a);
       continue;
     }
@@ -159,12 +180,12 @@ CommandLineProblem parseCommandLine(const std::string& commandLine, const std::s
   return problem;
 }
 
-std::string buildCopyArguments(const CommandLine& args, const std::string& originalPath) {
-  std::string text = quoteArgument(args.recordName);
+std::string buildCopyArguments(const CommandLine& args, const std::string& originalPath, const LeadBytes& leadBytes) {
+  std::string text = quoteArgument(args.recordName, leadBytes);
   if (args.ui == UiLevel::Silent) text += " /S";
   if (args.ui == UiLevel::Passive) text += " /passive";
   text += " /from ";
-  text += quoteArgument(originalPath);
+  text += quoteArgument(originalPath, leadBytes);
   return text;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "wizard/ansi_chars.h"
+
 namespace uninst {
 
 enum class UiLevel {
@@ -34,12 +36,16 @@ enum class CommandLineProblem {
 // Splits the arguments that follow the program name with the usual Windows
 // rules (whitespace separates; quotes group; 2n backslashes before a quote give
 // n backslashes and the quote toggles grouping; 2n+1 give n and a literal
-// quote; other backslashes are literal).
-std::vector<std::string> splitArguments(const std::string& text);
+// quote; other backslashes are literal). leadBytes are those of the ANSI code
+// page the text is in: a two-byte character is one, so the second byte of
+// code page 932's "表" (0x5C) never escapes a quote, as in the C runtime's
+// multibyte parser.
+std::vector<std::string> splitArguments(const std::string& text, const LeadBytes& leadBytes = LeadBytes());
 
 // The inverse of splitArguments for one argument: quoted only when needed,
-// with backslashes before quotes doubled.
-std::string quoteArgument(const std::string& argument);
+// with backslashes before quotes doubled (characters as splitArguments reads
+// them).
+std::string quoteArgument(const std::string& argument, const LeadBytes& leadBytes = LeadBytes());
 
 // The text after the program name. The installer writes the UninstallString
 // unquoted ("C:\Program Files\TowerLink\tluninstall.exe TowerLink"), so a
@@ -53,11 +59,14 @@ std::string argumentsAfterProgramName(const std::string& commandLine, const std:
 // *offending to the argument at fault (empty when none); *out still holds the
 // UI level and whatever else was understood, so a scripted run that asked for
 // /S is not stopped by a message box.
+// A record name holds no backslash character (leadBytes as for splitArguments).
 CommandLineProblem parseCommandLine(const std::string& commandLine, const std::string& modulePath,
-                                    CommandLine* out, std::string* offending);
+                                    CommandLine* out, std::string* offending,
+                                    const LeadBytes& leadBytes = LeadBytes());
 
 // Arguments for the temporary copy: the record name, the UI option if any, and
 // "/from" with the original program's path, each quoted as needed.
-std::string buildCopyArguments(const CommandLine& args, const std::string& originalPath);
+std::string buildCopyArguments(const CommandLine& args, const std::string& originalPath,
+                               const LeadBytes& leadBytes = LeadBytes());
 
 }  // namespace uninst

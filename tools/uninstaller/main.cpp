@@ -9,6 +9,7 @@
 #include "tools/uninstaller/relaunch.h"
 #include "tools/uninstaller/uninstall_record.h"
 #include "tools/uninstaller/uninstaller.h"
+#include "wizard/ansi_code_page.h"
 #include "wizard/dll_search.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -22,7 +23,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const std::string self = moduleFileName();
   CommandLine args;
   std::string offending;
-  CommandLineProblem problem = parseCommandLine(GetCommandLineA(), self, &args, &offending);
+  CommandLineProblem problem = parseCommandLine(GetCommandLineA(), self, &args, &offending, ansiLeadBytes());
   // The copy runs from its private folder, where its log goes too.
   const std::wstring ownFolder = args.originalPath.empty() ? std::wstring() : folderOf(moduleFileNameW());
   UserFeedback feedback(instance, args.ui, ownFolder);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "wizard/ansi_code_page.h"
 
 namespace uninst {
 
@@ -185,7 +186,7 @@ bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) 
       WideCharToMultiByte(CP_ACP, 0, copy.c_str(), -1, &copyAnsi[0], n, nullptr, nullptr);
     }
   }
-  const std::string commandText = quoteArgument(copyAnsi) + " " + buildCopyArguments(args, selfAnsi);
+  const std::string commandText = quoteArgument(copyAnsi, ansiLeadBytes()) + " " + buildCopyArguments(args, selfAnsi, ansiLeadBytes());
   std::vector<wchar_t> command;
   {
     int n = MultiByteToWideChar(CP_ACP, 0, commandText.c_str(), -1, nullptr, 0);
