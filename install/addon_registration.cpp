@@ -7,6 +7,7 @@
 
 #include "install/addon_edit.h"
 #include "platform/handles.h"
+#include "platform/private_folder.h"
 #include "wizard/ansi_code_page.h"
 
 namespace {
@@ -15,7 +16,8 @@ AddonWriteFileFn g_writeFile = &WriteFile;
 
 const char kAddonFileName[] = "dll.xml";
 const char kFsxSubfolder[] = "Microsoft\\FSX\\";
-const char kTempPrefix[] = "tl";
+const wchar_t kTempPrefix[] = L"tl";
+const wchar_t kPrivateFolderPrefix[] = L"tlsetup";
 
 // Every module the installer registers, in registration order.
 struct ModuleRow {
@@ -37,16 +39,44 @@ AddonStatus fail(AddonResult result, DWORD windowsError) {
 class ScopedFileRemoval {
  public:
   explicit ScopedFileRemoval(std::string path) : path_(std::move(path)) {}
+  explicit ScopedFileRemoval(const wchar_t* path) : wide_(path) {}
   ~ScopedFileRemoval() {
     if (!path_.empty()) DeleteFileA(path_.c_str());
+    if (!wide_.empty()) DeleteFileW(wide_.c_str());
   }
   ScopedFileRemoval(const ScopedFileRemoval&) = delete;
   ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;
-  void release() { path_.clear(); }
+  void release() {
+    path_.clear();
+    wide_.clear();
+  }
 
  private:
   std::string path_;
+  std::wstring wide_;
 };
+
+// Removes an empty folder when it goes out of scope.
+class ScopedFolderRemoval {
+ public:
+  explicit ScopedFolderRemoval(std::wstring folder) : folder_(std::move(folder)) {}
+  ~ScopedFolderRemoval() { RemoveDirectoryW(folder_.c_str()); }
+  ScopedFolderRemoval(const ScopedFolderRemoval&) = delete;
+  ScopedFolderRemoval& operator=(const ScopedFolderRemoval&) = delete;
+
+ private:
+  std::wstring folder_;
+};
+
+// ANSI text (the code page's characters) in UTF-16.
+std::wstring widen(const std::string& ansi) {
+  if (ansi.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &w[0], n);
+  return w;
+}
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -106,13 +136,17 @@ bool writeAllAndClose(win::FileHandle& file, const std::string& data, DWORD& err
 }
 
 AddonStatus editExisting(const std::string& filePath, const AddonEntry& entry) {
-  char tempFolder[MAX_PATH];
-  DWORD len = GetTempPathA(MAX_PATH, tempFolder);
-  if (len == 0) return fail(AddonResult::NoTempFile, GetLastError());
-  if (len >= MAX_PATH) return fail(AddonResult::NoTempFile, ERROR_BUFFER_OVERFLOW);
-  char tempPath[MAX_PATH];
-  if (GetTempFileNameA(tempFolder, kTempPrefix, 0, tempPath) == 0) {
-    return fail(AddonResult::NoTempFile, GetLastError());
+  // The installer runs elevated, and the temporary folder is the user's: the
+  // temporary file goes into a private folder of it (platform/private_folder.h),
+  // where nobody without administrator rights can replace it by a link
+  // between its creation and the copy back. The folder goes on every path out.
+  DWORD folderError = ERROR_SUCCESS;
+  const std::wstring tempFolder = win::createPrivateFolder(kPrivateFolderPrefix, &folderError);
+  if (tempFolder.empty()) return fail(AddonResult::NoTempFile, folderError);
+  ScopedFolderRemoval removeFolder(tempFolder);
+  wchar_t tempPath[MAX_PATH];
+  if (tempFolder.size() >= MAX_PATH - 14 || GetTempFileNameW(tempFolder.c_str(), kTempPrefix, 0, tempPath) == 0) {
+    return fail(AddonResult::NoTempFile, tempFolder.size() >= MAX_PATH - 14 ? ERROR_BUFFER_OVERFLOW : GetLastError());
   }
   // From here the temporary file exists; it goes on every path out.
   ScopedFileRemoval removeTemp(tempPath);
@@ -123,8 +157,8 @@ AddonStatus editExisting(const std::string& filePath, const AddonEntry& entry) {
 
   const std::string edited = editAddonFile(original, entry).bytes;
 
-  win::FileHandle temp(CreateFileA(tempPath, GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::FileHandle temp(CreateFileW(tempPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!temp.valid()) return fail(AddonResult::TempWriteFailed, GetLastError());
   DWORD error = 0;
   if (!writeAllAndClose(temp, edited, error)) return fail(AddonResult::TempWriteFailed, error);
@@ -135,7 +169,7 @@ AddonStatus editExisting(const std::string& filePath, const AddonEntry& entry) {
   DWORD attributes = GetFileAttributesA(filePath.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return fail(AddonResult::CopyBackFailed, GetLastError());
   if (attributes & FILE_ATTRIBUTE_READONLY) return fail(AddonResult::CopyBackFailed, ERROR_ACCESS_DENIED);
-  if (!CopyFileA(tempPath, filePath.c_str(), FALSE)) return fail(AddonResult::CopyBackFailed, GetLastError());
+  if (!CopyFileW(tempPath, widen(filePath).c_str(), FALSE)) return fail(AddonResult::CopyBackFailed, GetLastError());
   return AddonStatus();
 }
 

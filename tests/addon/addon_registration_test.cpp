@@ -259,6 +259,35 @@ TEST_F(AddonFiles, EveryFailureLeavesTheAddonFileAndTheTemporaryFolderAsTheyWere
   }
 }
 
+// What the temporary folder holds while the edited copy is written.
+std::string g_tempFolder;
+std::vector<std::string> g_seenInTemp, g_seenInPrivate;
+BOOL WINAPI noteWhereItIs(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED o) {
+  g_seenInTemp = listFolder(g_tempFolder);
+  g_seenInPrivate = g_seenInTemp.size() == 1 ? listFolder(g_tempFolder + g_seenInTemp[0] + "\\") : g_seenInPrivate;
+  return WriteFile(h, data, size, written, o);
+}
+
+TEST_F(AddonFiles, TheEditedCopyIsWrittenInANewPrivateFolderOfTheTemporaryFolder) {
+  // The installer runs elevated and the temporary folder is the user's: a
+  // file under a name that can be guessed there could be swapped for a link.
+  ASSERT_TRUE(writeBytes(file_, crlf({"<SimBase.Document>", "</SimBase.Document>"})));
+  g_tempFolder = tmp_;
+  g_seenInTemp.clear();
+  g_seenInPrivate.clear();
+  setAddonWriteFileForTesting(noteWhereItIs);
+  ASSERT_TRUE(regTransponder().ok());
+  setAddonWriteFileForTesting(nullptr);
+  ASSERT_EQ(g_seenInTemp.size(), 1u);
+  const std::string& folder = g_seenInTemp[0];
+  EXPECT_EQ(folder.rfind("tlsetup-", 0), 0u) << folder;
+  EXPECT_EQ(folder.size(), 8u + 16u) << folder;
+  EXPECT_EQ(folder.find_first_not_of("0123456789abcdef", 8), std::string::npos) << folder;
+  ASSERT_EQ(g_seenInPrivate.size(), 1u);
+  EXPECT_EQ(g_seenInPrivate[0].rfind("tl", 0), 0u) << g_seenInPrivate[0];
+  EXPECT_TRUE(leftInTemp().empty()) << "left: " << leftInTemp()[0];
+}
+
 TEST_F(AddonFiles, AnAddonFileThatIsAFolderIsReportedAndLeftAlone) {
   ASSERT_TRUE(CreateDirectoryA(file_.c_str(), nullptr));
   AddonStatus s = regTransponder();

@@ -30,6 +30,7 @@
 
 #include <string>
 
+#include "platform/private_folder.h"
 #include "tools/uninstaller/command_line.h"
 
 namespace uninst {
@@ -47,15 +48,13 @@ extern const wchar_t kCopyName[];   // L"tluninstall.exe"
 extern const wchar_t kAsideName[];  // L"tluninstall.old"
 extern const wchar_t kLogName[];    // L"tluninstall.log"
 
-// The access list of the private folder, as SDDL:
-// "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;<the user's SID>)",
-// protected, so nothing is inherited from the temporary folder.
-std::wstring privateAccessList();
+// The access list of the private folder (platform/private_folder.h).
+using win::privateAccessList;
 
-// Creates a new folder "tluninstall-<16 random hex digits>" in the temporary
-// folder with the protected access list described above. Returns it with its
-// closing backslash, or empty with *error set.
-std::wstring createPrivateFolder(DWORD* error);
+// Creates a new private folder "tluninstall-<16 random hex digits>" in the
+// temporary folder. Returns it with its closing backslash, or empty with
+// *error set.
+inline std::wstring createPrivateFolder(DWORD* error) { return win::createPrivateFolder(L"tluninstall", error); }
 
 // Copies the running program into a new private folder, runs it with the
 // record name, the UI option and "/from", waits for it and cleans up as
