@@ -170,10 +170,24 @@ bool FileExtractorImpl::ensureDirectory(const std::string& folder) {
 bool FileExtractorImpl::folderReady(const std::string& folder) {
   if (readyFolders_.count(folder) != 0) {
     const DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+    // A folder that has become a link since is checked again (folder_guard.h).
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      return true;
+    }
     readyFolders_.erase(folder);
   }
+  // Levels still to be made go into a folder that is held and checked first,
+  // so that none is made where a link leads.
+  std::string existing = folder;
+  for (DWORD a = GetFileAttributesA(existing.c_str());
+       !existing.empty() && (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY) == 0);
+       a = GetFileAttributesA(existing.c_str())) {
+    existing = parentPath(existing, ansiLeadBytes());
+  }
+  if (!existing.empty() && existing != folder && !guard_.allows(existing)) return false;
   if (!ensureDirectory(folder)) return false;
+  if (!guard_.allows(folder)) return false;
   try {
     readyFolders_.insert(folder);
   } catch (const std::bad_alloc&) {

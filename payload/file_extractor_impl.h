@@ -24,6 +24,9 @@
 //    OutputNotCreated.
 //  - Working buffers that cannot be allocated (a huge chunkSize) give
 //    InflateInitFailed.
+//  - A folder that a link leads into a folder of the system (folder_guard.h)
+//    gives FolderNotCreated with ERROR_ACCESS_DENIED, and nothing is written
+//    into it.
 #pragma once
 
 #include <windows.h>
@@ -35,6 +38,7 @@
 
 #include "payload/catalogue.h"
 #include "payload/file_extractor.h"
+#include "payload/folder_guard.h"
 
 class FileExtractorImpl final : public Porter::FileExtractor {
  public:
@@ -89,4 +93,5 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   Porter::FileExtractorStatus* status_ = nullptr;
   DWORD lastError_ = 0;
   std::set<std::string> readyFolders_;  // accepted by ensureDirectory since init
+  FolderGuard guard_;                   // checks each folder before its first file (folder_guard.h)
 };

@@ -10,6 +10,7 @@
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 #include "system/uninstaller_setup_impl.h"
+#include "uninstaller/scratch.h"
 
 namespace {
 
@@ -618,6 +619,58 @@ TEST_F(ExtractorTest, TargetsThatCannotBeWrittenFailWithoutOverflow) {
   EXPECT_TRUE(tltest::directoryExists(temp.file("adir")));
   EXPECT_EQ(tltest::listFiles(temp.path()), (std::vector<std::string>{"afile", "payload.dll"}));
   EXPECT_EQ(status.count(Report::Finished), 0u);
+}
+
+// A simulator folder that a standard user may change (C:\FS9): a link in
+// place of one of its folders may lead to another drive, never into the
+// Windows folder. Under Wine a Unix link is the reparse point.
+TEST_F(ExtractorTest, AFolderReachedThroughALinkIntoTheWindowsFolderGetsNothing) {
+  load(sampleFiles());
+  char windows[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  const std::string victim = std::string(windows) + "\\tl-victim-" + std::to_string(GetCurrentProcessId());
+  // Another drive, as far as the check can tell: outside every system folder
+  // (the temporary folder is in the user's profile).
+  const std::string sim = temp.file("FS9"), elsewhere = "C:\\tl-elsewhere-" + std::to_string(GetCurrentProcessId());
+  // Links first, then the folders, go on every way out of the test.
+  struct Cleanup {
+    std::vector<std::string> links, folders;
+    ~Cleanup() {
+      for (const std::string& l : links) uninst_test::removeUnixLink(l);
+      for (const std::string& f : folders) tltest::removeTree(f);
+    }
+  } cleanup{{sim + "\\modules", sim + "\\aircraft"}, {victim, elsewhere}};
+  ASSERT_TRUE(CreateDirectoryA(victim.c_str(), nullptr));
+  ASSERT_TRUE(tltest::writeFile(victim + "\\readme.txt", "not yours"));
+  ASSERT_TRUE(CreateDirectoryA(sim.c_str(), nullptr) && CreateDirectoryA(elsewhere.c_str(), nullptr));
+  ASSERT_TRUE(uninst_test::makeUnixLink(cleanup.links[0], victim));
+  ASSERT_TRUE(uninst_test::makeUnixLink(cleanup.links[1], elsewhere));
+  Record record;
+  const struct {
+    std::string target;  // a file, or with a closing backslash a folder for /tl/global
+    ExtractResult expected;
+  } cases[] = {
+      {sim + "\\modules\\readme.txt", ExtractResult::FolderNotCreated},
+      {sim + "\\modules\\new\\deeper\\", ExtractResult::FolderNotCreated},
+      {sim + "\\aircraft\\readme.txt", ExtractResult::Ok},
+      {sim + "\\aircraft\\vip\\", ExtractResult::Ok},
+  };
+  for (const auto& c : cases) {
+    for (bool guarded : {false, true}) {
+      const bool isFolder = c.target.back() == '\\';
+      if (isFolder && guarded) continue;
+      ExtractResult r = isFolder ? extractor.extractFolder("/tl/global", c.target.c_str(), record.impl, "d", nullptr)
+                                 : extractor.extractFile("/tl/global/readme.txt", c.target.c_str(), guarded);
+      EXPECT_EQ(toInt(r), toInt(c.expected)) << c.target << " guarded " << guarded;
+      if (c.expected != ExtractResult::Ok) EXPECT_EQ(extractor.lastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+  }
+  extractor.close();
+  EXPECT_EQ(tltest::listFiles(victim), std::vector<std::string>{"readme.txt"});
+  EXPECT_EQ(read(victim + "\\readme.txt"), "not yours");
+  EXPECT_FALSE(tltest::directoryExists(victim + "\\new")) << "a folder was made where the link leads";
+  EXPECT_TRUE(tltest::fileExists(elsewhere + "\\readme.txt"));
+  EXPECT_FALSE(tltest::listFiles(elsewhere + "\\vip").empty());
 }
 
 // ---- folders -----------------------------------------------------------------

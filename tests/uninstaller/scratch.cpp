@@ -201,8 +201,13 @@ bool makeUnixLink(const std::string& link, const std::string& target) {
   std::string from = unixPath(link), to = unixPath(target);
   if (from.empty() || to.empty()) return false;
   runHost("/bin/ln -s " + shellQuoted(to) + " " + shellQuoted(from));
-  DWORD a = GetFileAttributesW(longPath(link).c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+  // Wine may signal a Unix process's end before the process has done its work.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    DWORD a = GetFileAttributesW(longPath(link).c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    Sleep(20);
+  }
+  return false;
 }
 
 void removeUnixLink(const std::string& link) {
