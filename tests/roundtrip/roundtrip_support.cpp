@@ -144,6 +144,10 @@ bool passSimConnectPage(e2e::WizardSession* session, std::string* why) {
 }
 
 bool finish(e2e::WizardSession* session, DWORD* exitCode, std::string* why) {
+  // The Finished page shows a moment before the same switch swaps Next for
+  // Finish; from outside the process the two steps can be seen apart.
+  ui::waitFor([&] { return session->frameButtonVisible(IDC_FINISH) && session->frameButtonEnabled(IDC_FINISH); },
+              5000);
   if (!session->press(IDC_FINISH) || !session->waitForExit(15000, exitCode)) {
     *why = "the wizard did not end on Finish";
     return false;
