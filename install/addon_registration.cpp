@@ -6,6 +6,7 @@
 #include <string>
 
 #include "install/addon_edit.h"
+#include "platform/file_names.h"
 #include "platform/handles.h"
 #include "platform/private_folder.h"
 #include "wizard/ansi_code_page.h"
@@ -38,22 +39,16 @@ AddonStatus fail(AddonResult result, DWORD windowsError) {
 // Removes a file when it goes out of scope, unless released.
 class ScopedFileRemoval {
  public:
-  explicit ScopedFileRemoval(std::string path) : path_(std::move(path)) {}
-  explicit ScopedFileRemoval(const wchar_t* path) : wide_(path) {}
+  explicit ScopedFileRemoval(std::wstring path) : path_(std::move(path)) {}
   ~ScopedFileRemoval() {
-    if (!path_.empty()) DeleteFileA(path_.c_str());
-    if (!wide_.empty()) DeleteFileW(wide_.c_str());
+    if (!path_.empty()) DeleteFileW(path_.c_str());
   }
   ScopedFileRemoval(const ScopedFileRemoval&) = delete;
   ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;
-  void release() {
-    path_.clear();
-    wide_.clear();
-  }
+  void release() { path_.clear(); }
 
  private:
-  std::string path_;
-  std::wstring wide_;
+  std::wstring path_;
 };
 
 // Removes an empty folder when it goes out of scope.
@@ -67,16 +62,6 @@ class ScopedFolderRemoval {
  private:
   std::wstring folder_;
 };
-
-// ANSI text (the code page's characters) in UTF-16.
-std::wstring widen(const std::string& ansi) {
-  if (ansi.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &w[0], n);
-  return w;
-}
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -169,7 +154,7 @@ AddonStatus editExisting(const std::string& filePath, const AddonEntry& entry) {
   DWORD attributes = GetFileAttributesA(filePath.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return fail(AddonResult::CopyBackFailed, GetLastError());
   if (attributes & FILE_ATTRIBUTE_READONLY) return fail(AddonResult::CopyBackFailed, ERROR_ACCESS_DENIED);
-  if (!CopyFileW(tempPath, widen(filePath).c_str(), FALSE)) return fail(AddonResult::CopyBackFailed, GetLastError());
+  if (!CopyFileW(tempPath, win::widen(filePath).c_str(), FALSE)) return fail(AddonResult::CopyBackFailed, GetLastError());
   return AddonStatus();
 }
 
@@ -179,7 +164,7 @@ AddonStatus createNew(const std::string& filePath, const char* fileName, const A
   if (!file.valid()) return fail(AddonResult::CreateFailed, GetLastError());
   // The file did not exist a moment ago: an incomplete one is removed rather
   // than left for the simulator to choke on.
-  ScopedFileRemoval removeIncomplete(filePath);
+  ScopedFileRemoval removeIncomplete(win::widen(filePath));
   DWORD error = 0;
   if (!writeAllAndClose(file, newAddonFile(fileName, entry), error)) {
     file.close();  // before the removal, so the name goes at once

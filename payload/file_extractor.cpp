@@ -177,15 +177,17 @@ bool FileExtractorImpl::folderReady(const std::string& folder) {
     }
     readyFolders_.erase(folder);
   }
-  // Levels still to be made go into a folder that is held and checked first,
-  // so that none is made where a link leads.
+  // Levels still to be made go into a folder that is checked first, so that
+  // none is made where a link leads; one made earlier in this run already was.
   std::string existing = folder;
   for (DWORD a = GetFileAttributesA(existing.c_str());
        !existing.empty() && (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY) == 0);
        a = GetFileAttributesA(existing.c_str())) {
     existing = parentPath(existing, ansiLeadBytes());
   }
-  if (!existing.empty() && existing != folder && !guard_.allows(existing)) return false;
+  if (!existing.empty() && existing != folder && readyFolders_.count(existing) == 0 && !guard_.allows(existing)) {
+    return false;
+  }
   if (!ensureDirectory(folder)) return false;
   if (!guard_.allows(folder)) return false;
   try {

@@ -2,20 +2,10 @@
 
 #include <shlobj.h>
 
+#include "platform/file_names.h"
 #include "platform/handles.h"
 
 namespace {
-
-using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-
-std::wstring widen(const std::string& ansi) {
-  if (ansi.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &w[0], n);
-  return w;
-}
 
 // One spelling for comparing: "\\?\" and "\\?\UNC\" forms made plain, "/"
 // as "\", no doubled or closing backslash (a root keeps its own), upper case.
@@ -49,24 +39,6 @@ std::wstring longForm(const std::wstring& path) {
     n = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
   }
   return (n > 0 && n < buffer.size()) ? std::wstring(buffer.data(), n) : path;
-}
-
-std::wstring finalPathOf(HANDLE h) {
-  static const GetFinalPathNameByHandleWFn fn = [] {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel ? reinterpret_cast<GetFinalPathNameByHandleWFn>(
-                        reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")))
-                  : nullptr;
-  }();
-  if (!fn) return std::wstring();
-  std::vector<wchar_t> buffer(MAX_PATH + 1);
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    DWORD n = fn(h, buffer.data(), static_cast<DWORD>(buffer.size()), 0 /* FILE_NAME_NORMALIZED | VOLUME_NAME_DOS */);
-    if (n == 0) return std::wstring();
-    if (n < buffer.size()) return std::wstring(buffer.data(), n);
-    buffer.resize(n + 1);
-  }
-  return std::wstring();
 }
 
 // Whether a level of path below its drive or share is a reparse point.
@@ -129,7 +101,7 @@ const std::vector<std::wstring>& FolderGuard::systemFolders() {
 }
 
 bool FolderGuard::allows(const std::string& folder) {
-  const std::wstring named = widen(folder);
+  const std::wstring named = win::widen(folder);
   if (named.empty()) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
@@ -138,7 +110,7 @@ bool FolderGuard::allows(const std::string& folder) {
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle.valid()) return false;
-  const std::wstring real = comparable(finalPathOf(handle.get()));
+  const std::wstring real = comparable(win::finalPathByHandle(handle.get()));
   const std::wstring asNamed = comparable(named);
   if (real.empty() || real == asNamed || real == comparable(longForm(named)) || !passesThroughALink(asNamed)) {
     return true;

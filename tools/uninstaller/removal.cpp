@@ -39,7 +39,6 @@ const NtStatus kStatusDirectoryNotEmpty = static_cast<NtStatus>(0xC0000101);
 using NtSetInformationFileFn = NtStatus(WINAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, int);
 using NtQueryInformationFileFn = NtStatus(WINAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, int);
 using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(NtStatus);
-using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 
 template <typename Fn>
 Fn procedure(const wchar_t* module, const char* name) {
@@ -52,8 +51,6 @@ struct SystemCalls {
   NtQueryInformationFileFn queryInformation =
       procedure<NtQueryInformationFileFn>(L"ntdll.dll", "NtQueryInformationFile");
   RtlNtStatusToDosErrorFn toDosError = procedure<RtlNtStatusToDosErrorFn>(L"ntdll.dll", "RtlNtStatusToDosError");
-  GetFinalPathNameByHandleWFn finalPath =
-      procedure<GetFinalPathNameByHandleWFn>(L"kernel32.dll", "GetFinalPathNameByHandleW");
 };
 
 const SystemCalls& calls() {
@@ -127,16 +124,8 @@ std::wstring plainForm(const std::wstring& path) {
 // The path the system resolves a handle to, in plain form; empty where the
 // system lacks GetFinalPathNameByHandleW or cannot say.
 std::wstring finalPathOf(HANDLE h) {
-  GetFinalPathNameByHandleWFn fn = calls().finalPath;
-  if (!fn) return std::wstring();
-  std::vector<wchar_t> buffer(MAX_PATH + 1);
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    DWORD n = fn(h, buffer.data(), static_cast<DWORD>(buffer.size()), 0 /* FILE_NAME_NORMALIZED | VOLUME_NAME_DOS */);
-    if (n == 0) return std::wstring();
-    if (n < buffer.size()) return plainForm(std::wstring(buffer.data(), n));
-    buffer.resize(n + 1);
-  }
-  return std::wstring();
+  std::wstring final = win::finalPathByHandle(h);
+  return final.empty() ? final : plainForm(final);
 }
 
 // Whether the object behind h is the child of the folder whose final path is
@@ -247,24 +236,6 @@ const char* refusedFolder(const RemovalScope& scope, const std::wstring& folder,
 }
 
 }  // namespace
-
-std::wstring widen(const std::string& ansi) {
-  if (ansi.empty()) return std::wstring();
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &w[0], n);
-  return w;
-}
-
-std::string narrow(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &s[0], n, nullptr, nullptr);
-  return s;
-}
 
 std::wstring toSystemPath(const std::wstring& normalized) {
   if (normalized.empty()) return std::wstring();

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_names.h"
+
 namespace uninst {
 
 enum class StepStatus {
@@ -47,9 +49,9 @@ struct RunningOriginal {
   std::wstring asidePath;
 };
 
-// ANSI (the system's code page) and UTF-16, both ways.
-std::wstring widen(const std::string& ansi);
-std::string narrow(const std::wstring& wide);
+// ANSI (the system's code page) and UTF-16, both ways (platform/file_names.h).
+using win::narrow;
+using win::widen;
 
 // What one run may touch, worked out before anything is removed.
 struct RemovalScope {
