@@ -13,6 +13,7 @@
 #include "pages/page_tldir.h"
 #include "pages/page_type.h"
 #include "pages/page_welcome.h"
+#include "payload/payload_check.h"
 #include "resources/resource_ids.h"
 #include "wizard/dll_search.h"
 #include "wizard/strings.h"
@@ -49,6 +50,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // in (see dll_search.h). Where the system offers neither means, the run goes
   // on as before; there is nothing the user could do about it.
   hardenDllSearch();
+
+  // The payload is proven sound on a thread of its own while the user reads
+  // the first pages; the progress page takes the result before its first change.
+  payloadCheck().start(instance);
 
   // comctl32 is not a Known DLL, so it is not imported (the loader would look
   // for it beside setup.exe first) but loaded by full path; it stays loaded

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -583,6 +584,155 @@ TEST_F(WizardEndToEnd, WorkerFailureShowsItsCode) {
   });
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TowerLink"));
   EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3")) << "settings stay";
+}
+
+// ---- a damaged download ----------------------------------------------------------------
+
+// How a copy of setup.exe is damaged: a byte of the payload stream turned
+// over at a share of the way through it (the last chunk: its middle), a chunk
+// resource taken away, or the catalogue cut short.
+struct Damage {
+  const char* name;
+  enum Kind { FlipAt, FlipInLastChunk, DropMiddleChunk, CutCatalogue } kind;
+  double share;      // FlipAt: where in the payload stream
+  int code;          // the number message 121 ends with
+};
+
+std::string rcdata(HMODULE module, UINT id) {
+  HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10));
+  if (info == nullptr) return std::string();
+  const char* data = static_cast<const char*>(LockResource(LoadResource(module, info)));
+  return data != nullptr ? std::string(data, SizeofResource(module, info)) : std::string();
+}
+
+// Every resource of a module: type and name (an integer id, or a text when
+// text is not empty), language and bytes.
+struct Resource {
+  ULONG_PTR typeId, nameId;
+  std::string typeText, nameText;
+  WORD language;
+  std::string bytes;
+  LPCSTR type() const { return typeText.empty() ? MAKEINTRESOURCEA(typeId) : typeText.c_str(); }
+  LPCSTR name() const { return nameText.empty() ? MAKEINTRESOURCEA(nameId) : nameText.c_str(); }
+};
+
+BOOL CALLBACK collectLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language, LONG_PTR list) {
+  Resource r{IS_INTRESOURCE(type) ? reinterpret_cast<ULONG_PTR>(type) : 0,
+             IS_INTRESOURCE(name) ? reinterpret_cast<ULONG_PTR>(name) : 0,
+             IS_INTRESOURCE(type) ? std::string() : std::string(type),
+             IS_INTRESOURCE(name) ? std::string() : std::string(name), language, std::string()};
+  HRSRC info = FindResourceExA(module, type, name, language);
+  const char* data = info != nullptr ? static_cast<const char*>(LockResource(LoadResource(module, info))) : nullptr;
+  if (data != nullptr) r.bytes.assign(data, SizeofResource(module, info));
+  reinterpret_cast<std::vector<Resource>*>(list)->push_back(r);
+  return TRUE;
+}
+BOOL CALLBACK collectName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR list) {
+  return EnumResourceLanguagesA(module, type, name, collectLanguage, list);
+}
+BOOL CALLBACK collectType(HMODULE module, LPSTR type, LONG_PTR list) {
+  return EnumResourceNamesA(module, type, collectName, list);
+}
+
+// Writes target: setup.exe with one damage, through the resource update calls.
+bool damagedCopy(const Damage& damage, const std::string& target, std::string* why) {
+  if (!CopyFileA(setupExe().c_str(), target.c_str(), FALSE)) return *why = "cannot copy setup.exe", false;
+  HMODULE module = LoadLibraryExA(setupExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return *why = "cannot read setup.exe's resources", false;
+  std::string catalogue = rcdata(module, 65535);
+  UINT chunks = 0;
+  while (!rcdata(module, chunks + 1).empty()) ++chunks;
+  uint32_t chunkSize = 0;
+  if (catalogue.size() >= 4) std::memcpy(&chunkSize, catalogue.data(), 4);
+  if (chunks < 3 || chunkSize == 0) {
+    FreeLibrary(module);
+    return *why = "the payload needs three chunks or more, has " + std::to_string(chunks), false;
+  }
+  UINT id = 65535;
+  std::string bytes;
+  switch (damage.kind) {
+    case Damage::FlipAt:
+    case Damage::FlipInLastChunk: {
+      const uint64_t total = uint64_t{chunkSize} * (chunks - 1) + rcdata(module, chunks).size();
+      const uint64_t at = damage.kind == Damage::FlipAt
+                              ? static_cast<uint64_t>(damage.share * static_cast<double>(total))
+                              : total - rcdata(module, chunks).size() / 2;
+      id = static_cast<UINT>(at / chunkSize) + 1;
+      bytes = rcdata(module, id);
+      bytes[at % chunkSize] = static_cast<char>(bytes[at % chunkSize] ^ 0xFF);
+      break;
+    }
+    case Damage::DropMiddleChunk: {
+      // The program again, every resource but the chunk.
+      id = chunks / 2 + 1;
+      std::vector<Resource> all;
+      EnumResourceTypesA(module, collectType, reinterpret_cast<LONG_PTR>(&all));
+      FreeLibrary(module);
+      HANDLE update = BeginUpdateResourceA(target.c_str(), TRUE);
+      if (update == nullptr) return *why = "BeginUpdateResource", false;
+      bool updated = true;
+      for (const Resource& r : all) {
+        if (r.typeText.empty() && r.typeId == 10 && r.nameText.empty() && r.nameId == id) continue;
+        updated = updated && UpdateResourceA(update, r.type(), r.name(), r.language, const_cast<char*>(r.bytes.data()),
+                                             static_cast<DWORD>(r.bytes.size()));
+      }
+      if (!EndUpdateResourceA(update, !updated) || !updated) return *why = "UpdateResource", false;
+      return true;
+    }
+    case Damage::CutCatalogue:
+      bytes = catalogue.substr(0, catalogue.size() / 2);
+      break;
+  }
+  FreeLibrary(module);
+  HANDLE update = BeginUpdateResourceA(target.c_str(), FALSE);
+  if (update == nullptr) return *why = "BeginUpdateResource", false;
+  const bool updated = UpdateResourceA(update, MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(id), 0, bytes.data(),
+                                       static_cast<DWORD>(bytes.size()));
+  if (!EndUpdateResourceA(update, !updated) || !updated) return *why = "UpdateResource", false;
+  return true;
+}
+
+// Damaged downloads, run through the real wizard as SameComputer with 2004
+// and X: each ends on the progress page with message 121 and the number its
+// extraction would have shown, and the machine is exactly as before: no
+// product key, no shortcut, no dll.xml change, no file, no folder, no record.
+TEST_F(WizardEndToEnd, DamagedDownloadChangesNothing) {
+  const Damage damages[] = {
+      {"flipped byte early", Damage::FlipAt, 0.001, 8},
+      {"flipped byte in the middle", Damage::FlipAt, 0.5, 8},
+      {"flipped byte in the last chunk", Damage::FlipInLastChunk, 0, 8},
+      {"chunk resource missing", Damage::DropMiddleChunk, 0, 4},
+      {"catalogue cut short", Damage::CutCatalogue, 0, 4},
+  };
+  const std::string productDir = programFilesFolder() + "TowerLink\\";
+  prefix_.installSimulator(Fs2004);
+  prefix_.installSimulator(Fsx);
+  const std::string foreign = foreignDllXmlHead() + "</SimBase.Document>\r\n";
+  prefix_.prepareFsxAddonFolder(&foreign);
+  char folder[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, folder);
+  const std::string target = std::string(folder) + "\\damaged-setup.exe";
+
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.name);
+    std::string why;
+    ASSERT_TRUE(damagedCopy(damage, target, &why)) << why;
+    const roundtrip::MachineSnapshot before = roundtrip::takeSnapshot(productDir);
+    WizardSession session;
+    ASSERT_TRUE(roundtrip::startToTypePage(&session, &why, target)) << why;
+    ASSERT_TRUE(roundtrip::chooseTypeAndStart(&session, IDC_TYPE_SAME, &why)) << why;
+    const ui::MessageBox box = ui::waitForMessageBox(session.pid(), kErrorCaption, kInstallTimeoutMs);
+    ASSERT_NE(box.window, nullptr) << "no error message";
+    EXPECT_EQ(box.text, setupString(IDS_ERR_INSTALL) + "\n(" + std::to_string(damage.code) + ")");
+    EXPECT_EQ(session.currentPage(), Progress);
+    ASSERT_TRUE(ui::answer(box, IDOK));
+    ASSERT_TRUE(session.waitForExit(15000)) << "the installer did not close after its error";
+    for (const std::string& line : roundtrip::difference(before, roundtrip::takeSnapshot(productDir))) {
+      ADD_FAILURE() << "changed by a damaged installer: " << line;
+    }
+    EXPECT_EQ(dllXml(), foreign);
+  }
+  DeleteFileA(target.c_str());
 }
 
 // Flight Simulator X registered in the registry but never started (no
