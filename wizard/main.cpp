@@ -18,6 +18,7 @@
 #include "wizard/dll_search.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui.h"
+#include "wizard/wizard_ui_impl.h"
 
 namespace {
 
@@ -94,11 +95,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
   if (!wizard->start()) return failStartup(wizard);
 
-  // Plain loop, no IsDialogMessage: Tab, Enter and Escape have no dialog
-  // meaning here. GetMessageA's -1 (an invalid filter window) cannot happen
-  // with no filter, but ending on it beats spinning on it.
+  // The keyboard works as in any dialog: the frame's dialog manager takes the
+  // keys meant for the wizard (Tab, Enter, Escape, arrows, Alt+letter) before
+  // anything is dispatched. GetMessageA's -1 (an invalid filter window) cannot
+  // happen with no filter, but ending on it beats spinning on it.
+  auto* frame = static_cast<WizardUIImpl*>(wizard);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (frame->handleDialogMessage(&message)) continue;
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }

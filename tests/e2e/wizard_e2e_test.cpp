@@ -420,6 +420,131 @@ TEST_F(WizardEndToEnd, SameComputerWithFs2004AndFsx) {
   report(choice);
 }
 
+// ---- the keyboard alone -------------------------------------------------------------
+
+// Control id of the focused window when it is one of page's controls or one
+// of the frame's buttons; 0 otherwise.
+int focusedId(const WizardSession& session) {
+  HWND focus = ui::focusOf(session.frame());
+  if (focus == nullptr) return 0;
+  HWND parent = GetParent(focus);
+  return parent == session.frame() || parent == session.page() ? GetDlgCtrlID(focus) : 0;
+}
+
+// Presses a key where the focus is and waits until condition() holds.
+template <typename Condition>
+void key(const WizardSession& session, UINT virtualKey, bool alt, Condition condition, const char* what) {
+  ASSERT_TRUE(ui::waitFor([&] { return ui::focusOf(session.frame()) != nullptr; }, 5000)) << "no focus before " << what;
+  ASSERT_TRUE(ui::pressKey(session.frame(), virtualKey, alt)) << what;
+  ASSERT_TRUE(ui::waitFor(condition, 10000)) << what;
+}
+
+// The ids Tab visits from the focus on, once round (stops when it comes back).
+std::vector<int> tabCycle(const WizardSession& session) {
+  std::vector<int> visited{focusedId(session)};
+  for (int i = 0; i < 12; ++i) {
+    const int before = visited.back();
+    if (!ui::pressKey(session.frame(), VK_TAB)) break;
+    // The same control comes back only when it is the only one.
+    ui::waitFor([&] { return focusedId(session) != before; }, 2000);
+    if (focusedId(session) == visited.front()) break;
+    visited.push_back(focusedId(session));
+  }
+  return visited;
+}
+
+// The same installation as SameComputerWithFs2004AndFsx, with keys alone,
+// each posted to the window that has the focus. Where the focus lands on each
+// page, where Tab takes it (never to a disabled or hidden button), Space,
+// arrows, Alt+N, Enter on a control and on a push button, Escape with its
+// confirmation answered by key, and Escape doing nothing during the run.
+TEST_F(WizardEndToEnd, KeyboardOnlySameComputerWithFs2004AndFsx) {
+  Choice choice;
+  choice.setupType = 0;
+  choice.productDir = programFilesFolder() + "TowerLink\\";
+  choice.simulators = {prefix_.installSimulator(Fs2004), prefix_.installSimulator(Fsx)};
+  prefix_.prepareFsxAddonFolder(nullptr);
+  ASSERT_TRUE(session_.start(setupExe(), std::string()));
+  ASSERT_TRUE(session_.waitForPage(Welcome));
+  const auto focusIs = [&](int id) { return [&, id] { return focusedId(session_) == id; }; };
+  const auto onPage = [&](int page) { return [&, page] { return session_.currentPage() == page; }; };
+
+  // Welcome: nothing on the page takes the focus, so Next has it; Back is off.
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_NEXT), 5000)) << "focus on the welcome page: " << focusedId(session_);
+  EXPECT_EQ(tabCycle(session_), (std::vector<int>{IDC_NEXT, IDC_CANCEL}));
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_NEXT), 5000));
+  // Escape asks as Cancel does; N answers No, and nothing has changed.
+  ASSERT_TRUE(ui::pressKey(session_.frame(), VK_ESCAPE));
+  ui::MessageBox box = ui::waitForMessageBox(session_.pid(), kCancelCaption, 10000);
+  ASSERT_NE(box.window, nullptr) << "Escape did not ask";
+  EXPECT_EQ(box.text, setupString(IDS_CANCEL_TEXT));
+  ASSERT_TRUE(ui::waitFor([&] { return ui::focusOf(box.window) != nullptr; }, 5000));
+  ASSERT_TRUE(ui::pressKey(box.window, 'N'));
+  ASSERT_TRUE(ui::waitFor([&] { return !IsWindow(box.window); }, 5000)) << "N did not answer No";
+  EXPECT_EQ(session_.currentPage(), Welcome);
+  ASSERT_TRUE(session_.running());
+  key(session_, VK_RETURN, false, onPage(License), "Enter on the welcome page");
+
+  // Licence: the text has the focus; Tab reaches the box, Space ticks it and
+  // Next comes on; Alt+N goes on.
+  HWND page = session_.page();
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_LICENSE_TEXT), 5000)) << "focus on the licence page: " << focusedId(session_);
+  EXPECT_EQ(tabCycle(session_), (std::vector<int>{IDC_LICENSE_TEXT, IDC_LICENSE_ACCEPT, IDC_BACK, IDC_CANCEL}))
+      << "Next is off until the box is ticked";
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_LICENSE_TEXT), 5000));
+  key(session_, VK_RETURN, false, [] { return true; }, "Enter while Next is off");
+  key(session_, VK_TAB, false, focusIs(IDC_LICENSE_ACCEPT), "Tab to the box");
+  EXPECT_EQ(session_.currentPage(), License) << "Enter with Next off";
+  key(session_, VK_SPACE, false, [&] { return ui::isChecked(page, IDC_LICENSE_ACCEPT); }, "Space on the box");
+  ASSERT_TRUE(ui::waitFor([&] { return session_.frameButtonEnabled(IDC_NEXT); }, 5000));
+  key(session_, 'N', true, onPage(Type), "Alt+N on the licence page");
+
+  // Setup type: the chosen radio button has the focus; the arrows pick.
+  page = session_.page();
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_TYPE_SAME), 5000)) << "focus on the type page: " << focusedId(session_);
+  key(session_, VK_DOWN, false, [&] { return ui::isChecked(page, IDC_TYPE_PRODUCT); }, "Down to ProductOnly");
+  EXPECT_FALSE(ui::isChecked(page, IDC_TYPE_SAME));
+  key(session_, VK_UP, false, [&] { return ui::isChecked(page, IDC_TYPE_SAME); }, "Up to SameComputer");
+  key(session_, VK_RETURN, false, onPage(TLDir), "Enter on the type page");
+
+  // Product folder: Change... has the focus (Enter would open the browser),
+  // so Alt+N goes on.
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_TLDIR_CHANGE), 5000)) << "focus on the folder page: " << focusedId(session_);
+  EXPECT_EQ(ui::text(GetDlgItem(session_.page(), IDC_TLDIR_PATH)), choice.productDir);
+  key(session_, 'N', true, onPage(FSDir), "Alt+N on the folder page");
+
+  // Versions: Space unticks and ticks X again, Tab goes on to 2004, Enter starts.
+  page = session_.page();
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_FSDIR_FSX), 5000)) << "focus on the version page: " << focusedId(session_);
+  key(session_, VK_SPACE, false, [&] { return !ui::isChecked(page, IDC_FSDIR_FSX); }, "Space unticks X");
+  key(session_, VK_SPACE, false, [&] { return ui::isChecked(page, IDC_FSDIR_FSX); }, "Space ticks X");
+  key(session_, VK_TAB, false, focusIs(IDC_FSDIR_FS2004), "Tab to 2004");
+  EXPECT_TRUE(ui::isChecked(page, IDC_FSDIR_FS2004));
+  key(session_, VK_RETURN, false, [&] { return session_.currentPage() != FSDir; }, "Enter on the version page");
+
+  // During the run no key can end or leave it: Escape asks nothing.
+  if (session_.currentPage() == Progress) ui::pressKey(session_.frame(), VK_ESCAPE);
+  ASSERT_TRUE(ui::waitFor(onPage(Finished), kInstallTimeoutMs)) << "the run did not reach the finished page";
+  // The frame has the confirmation's caption too: any other window is the box.
+  for (HWND window : ui::topLevelWindows(session_.pid(), kCancelCaption, true)) {
+    EXPECT_EQ(window, session_.frame()) << "Escape asked during the run";
+  }
+
+  // Finished: the first box has the focus; Enter means Finish, with no box ticked.
+  ASSERT_TRUE(ui::waitFor([&] { return session_.frameButtonVisible(IDC_FINISH); }, 5000));
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_FINISHED_README), 5000)) << "focus on the finished page: " << focusedId(session_);
+  EXPECT_EQ(tabCycle(session_), (std::vector<int>{IDC_FINISHED_README, IDC_FINISHED_GUIDE, IDC_FINISH}));
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_FINISHED_README), 5000));
+  EXPECT_FALSE(ui::isChecked(session_.page(), IDC_FINISHED_README));
+  ASSERT_TRUE(ui::pressKey(session_.frame(), VK_RETURN));
+  DWORD code = 1;
+  ASSERT_TRUE(session_.waitForExit(15000, &code)) << "Enter did not finish";
+  EXPECT_EQ(code, 0u);
+
+  checkProductInstallation(choice);
+  EXPECT_EQ(dllXml(), newDllXml(ourAddonEntries(choice.productDir, true)));
+}
+
 // Only Flight Simulator X: the version page passes itself over; an add-on
 // list of another product is kept and ours is added before its end.
 TEST_F(WizardEndToEnd, OnlyFsxSkipsVersionPageAndKeepsForeignAddons) {
