@@ -9,6 +9,7 @@
 #include "install/install_options.h"
 #include "install/progress_channel.h"
 #include "install/progress_display.h"
+#include "payload/payload_check.h"
 #include "resources/resource_ids.h"
 #include "system/product_settings.h"
 #include "system/start_menu.h"
@@ -64,6 +65,19 @@ int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
   // Every step below and the worker follow the same scope: a simulator version
   // ticked without a folder is not part of the run anywhere.
   const RunScope scope = runScope(*options);
+
+  // Nothing changes before the payload is proven sound. The check has run
+  // since the program started; should it still run, the page waits for it
+  // here, shown, with the focus taken off the page left behind (a key must
+  // not change a hidden choice meanwhile). A damaged or missing stream ends
+  // the run with the number its extraction would have shown, before anything
+  // is written.
+  ShowWindow(page, SW_SHOW);
+  SetFocus(page);
+  const int payload = payloadCheck().result(wizard->getInstance());
+  if (payload != 0) {
+    return fail(wizard, page, loadResourceString(IDS_ERR_INSTALL) + "\n(" + intToString(payload) + ")");
+  }
 
   uninstallRecord = createUninstallerSetup(kDisplayName, kDescription, (productDir + kIconFile).c_str(),
                                            (productDir + kUninstallerFile).c_str());

@@ -31,9 +31,12 @@ class PageProgress : public TL3Page {
   WORD getTemplateId() override;
   // Progress bar 1008: range 0..1000, step 1, position 0; then the default.
   void onCreate(Porter::WizardUI* wizard, HWND page) override;
-  // Disables Cancel, Back and Next and starts the run. A failing step shows
-  // its message (131, 129, 130, 182 or 110) under caption 122 and shuts the
-  // wizard down; what earlier steps did stays. Returns 1.
+  // Disables Cancel, Back and Next, waits for the payload check
+  // (payload/payload_check.h) and starts the run. A damaged payload shows
+  // message 121 with the extractor's number before anything is written; a
+  // failing step shows its message (131, 129, 130, 182 or 110); each under
+  // caption 122, and the wizard shuts down; what earlier steps did stays.
+  // Returns 1.
   int onEnter(Porter::WizardUI* wizard, HWND page) override;
   // The five messages of the progress channel; 1 for them, the default for
   // every other message. An end message that arrives while no run is under

@@ -261,7 +261,7 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDL
       }
       outputFull = z.avail_out == 0;
       if (outputFull || rc == Z_STREAM_END) {
-        if (!writeAll(output, inflated.get(), chunkSize_ - z.avail_out)) {
+        if (output != nullptr && !writeAll(output, inflated.get(), chunkSize_ - z.avail_out)) {
           result = fail(ExtractResult::WriteFailed, GetLastError());
           return false;
         }

@@ -60,6 +60,12 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   // ResourceNotLocked for the step that failed (outputs untouched).
   ExtractResult loadPayloadResource(uint32_t id, const uint8_t** data, uint32_t* length);
 
+  // Inflates the stream of one entry without writing it anywhere: the same
+  // reading and the same checks as an extraction (zlib's header and Adler-32,
+  // the stream ending exactly at compressedSize), the same results. Reports to
+  // the status sink as an extraction does; payload_check.h gives it none.
+  ExtractResult checkStream(const CatalogueEntry& entry) { return inflateEntry(entry, nullptr); }
+
   // Makes sure folder exists and can be written, creating missing levels
   // outermost first. False when it cannot (folder empty or longer than
   // MAX_PATH - 14 included). Folders it created stay even when it fails.
@@ -82,6 +88,7 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   FindResourceFn findResource = ::FindResourceA;
 
  private:
+  // Output null: inflate only (checkStream).
   ExtractResult inflateEntry(const CatalogueEntry& entry, HANDLE output);
   // ensureDirectory, remembered between init and close (see the .cpp).
   bool folderReady(const std::string& folder);

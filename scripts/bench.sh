@@ -138,5 +138,8 @@ row "  NSIS peer's, sampled alike" "$(figure 'peak private MB of the NSIS peer w
 row "ratio worker/floor" "$(figure 'ratio worker\/floor')" "" ""
 row "ratio worker/limit" "$(figure 'ratio worker\/limit')" "" ""
 row "progress channel share of worker %" "$(figure "progress channel share of the worker's time")" "" ""
+row "payload check s (full size)" "$(figure 'payload check s')" "" ""
+row "  sample installer's" "$(figure "payload check of the sample installer s")" "" ""
+row "payload check share of worker %" "$(figure "payload check share of the worker's time %")" "" ""
 echo "(the whole output: $log)"
 exit $status

@@ -13,10 +13,12 @@
 #include "pages/page_tldir.h"
 #include "pages/page_type.h"
 #include "pages/page_welcome.h"
+#include "payload/payload_check.h"
 #include "resources/resource_ids.h"
 #include "wizard/dll_search.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui.h"
+#include "wizard/wizard_ui_impl.h"
 
 namespace {
 
@@ -49,6 +51,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // in (see dll_search.h). Where the system offers neither means, the run goes
   // on as before; there is nothing the user could do about it.
   hardenDllSearch();
+
+  // The payload is proven sound on a thread of its own while the user reads
+  // the first pages; the progress page takes the result before its first change.
+  payloadCheck().start(instance);
 
   // comctl32 is not a Known DLL, so it is not imported (the loader would look
   // for it beside setup.exe first) but loaded by full path; it stays loaded
@@ -89,11 +95,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
   if (!wizard->start()) return failStartup(wizard);
 
-  // Plain loop, no IsDialogMessage: Tab, Enter and Escape have no dialog
-  // meaning here. GetMessageA's -1 (an invalid filter window) cannot happen
-  // with no filter, but ending on it beats spinning on it.
+  // The keyboard works as in any dialog: the frame's dialog manager takes the
+  // keys meant for the wizard (Tab, Enter, Escape, arrows, Alt+letter) before
+  // anything is dispatched. GetMessageA's -1 (an invalid filter window) cannot
+  // happen with no filter, but ending on it beats spinning on it.
+  auto* frame = static_cast<WizardUIImpl*>(wizard);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (frame->handleDialogMessage(&message)) continue;
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }

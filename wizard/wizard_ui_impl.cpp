@@ -90,6 +90,10 @@ bool WizardUIImpl::addPage(Porter::WizardUIPage* page) {
   // frame (and with it this child) away.
   if (!created_) return false;
   ShowWindow(window, SW_HIDE);
+  // The frame's dialog manager walks into the page: Tab goes from the page's
+  // controls on to the frame's buttons and back, Alt+letter finds the page's
+  // buttons too. The template stays as it is; the flag is set here.
+  SetWindowLongPtrA(window, GWL_EXSTYLE, GetWindowLongPtrA(window, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
   int x = 0;
   int y = 0;
   if (!resolvePosition(pageX_, true, window, &x) || !resolvePosition(pageY_, false, window, &y)) {
@@ -156,7 +160,70 @@ bool WizardUIImpl::showPage(int index) {
   // Next and Finish share one place in the template: exactly one is visible.
   ShowWindow(GetDlgItem(frameWindow_, nextId_), last ? SW_HIDE : SW_SHOW);
   ShowWindow(GetDlgItem(frameWindow_, finishId_), last ? SW_SHOW : SW_HIDE);
+  // Enter presses the visible one of the two.
+  SendMessageA(frameWindow_, DM_SETDEFID, static_cast<WPARAM>(last ? finishId_ : nextId_), 0);
+  if (currentIndex_ >= 0) focusCurrentPage();
   return true;
+}
+
+void WizardUIImpl::focusCurrentPage() {
+  // Before start the frame is hidden: nothing to type into yet.
+  if (!IsWindowVisible(frameWindow_)) return;
+  const bool last = currentIndex_ == static_cast<int>(pages_.size()) - 1;
+  HWND target = nullptr;
+  // The page's first control that takes the focus, in template order.
+  for (HWND child = GetWindow(pages_[static_cast<size_t>(currentIndex_)].window, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if ((GetWindowLongPtrA(child, GWL_STYLE) & WS_TABSTOP) != 0 && IsWindowVisible(child) &&
+        IsWindowEnabled(child)) {
+      target = child;
+      break;
+    }
+  }
+  if (target == nullptr) {
+    HWND button = GetDlgItem(frameWindow_, last ? finishId_ : nextId_);
+    if (button != nullptr && IsWindowEnabled(button)) target = button;
+  }
+  if (target != nullptr) {
+    SendMessageA(frameWindow_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+  } else {
+    // Nothing may be pressed (the progress page): the frame itself listens,
+    // so Escape reaches the disabled Cancel and only beeps.
+    SetFocus(frameWindow_);
+  }
+}
+
+bool WizardUIImpl::isPushButton(HWND window) {
+  // What the dialog manager itself asks of a control.
+  const LRESULT code = SendMessageA(window, WM_GETDLGCODE, 0, 0);
+  return (code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+}
+
+bool WizardUIImpl::handleDialogMessage(MSG* message) {
+  if (!created_ || message->hwnd == nullptr) return false;
+  if (message->hwnd != frameWindow_ && !IsChild(frameWindow_, message->hwnd)) return false;
+  // Enter and Escape mean the same on every control, the licence text
+  // included (a multi-line edit control would otherwise keep both, and hand
+  // them to the page, which has no default button and no Cancel).
+  if (message->message == WM_KEYDOWN && (message->wParam == VK_RETURN || message->wParam == VK_ESCAPE)) {
+    HWND focus = GetFocus();
+    int id = cancelId_;
+    if (message->wParam == VK_RETURN) {
+      // A focused push button is pressed (as a click would); anything else
+      // presses the frame's default button, Next or, on the last page, Finish.
+      if (focus != nullptr && isPushButton(focus) && IsWindowEnabled(focus) && IsChild(frameWindow_, focus)) {
+        SendMessageA(GetParent(focus), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(focus));
+        return true;
+      }
+      id = currentIndex_ == static_cast<int>(pages_.size()) - 1 ? finishId_ : nextId_;
+    }
+    // A disabled button's command only beeps (onCommand).
+    SendMessageA(frameWindow_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(frameWindow_, id)));
+    return true;
+  }
+  return IsDialogMessageA(frameWindow_, message) != FALSE;
 }
 
 bool WizardUIImpl::goToPage(int index) {

@@ -69,6 +69,16 @@ class WizardUIImpl : public Porter::WizardUI {
   HWND pageWindow(int index) const;
   int pageCount() const { return static_cast<int>(pages_.size()); }
 
+  // Keyboard handling for the message loop: true when message was a key for
+  // the wizard and has been handled (do not dispatch it). Tab and Shift+Tab
+  // move through the current page's controls and the frame's buttons in
+  // template order, arrows through a group of radio buttons, Space ticks and
+  // picks, Alt+letter presses the button with that underlined letter, Enter
+  // presses the focused push button or else Next (Finish on the last page),
+  // Escape presses Cancel. A disabled button is never reached and its key
+  // only beeps. Messages of other windows are left alone (false).
+  bool handleDialogMessage(MSG* message);
+
   // The frame's dialog procedure: stores the frame object at WM_INITDIALOG and
   // routes the four button commands to the current page; the command of a
   // disabled button (the close box while Cancel is disabled) only beeps.
@@ -81,6 +91,11 @@ class WizardUIImpl : public Porter::WizardUI {
   // inside onLeave/onEnter. False when not created or index is out of range.
   bool showPage(int index);
   INT_PTR onCommand(int id);
+  // After a page switch: the focus goes to the current page's first control
+  // that takes it, else to Next (Finish on the last page) when enabled, else
+  // to the frame.
+  void focusCurrentPage();
+  static bool isPushButton(HWND window);
   void applyButtonState(int controlId, Porter::ButtonState state, bool isBack);
   // Resolves page x or page y; false when a ControlPosition control is missing.
   bool resolvePosition(int32_t encoded, bool horizontal, HWND page, int* out) const;

@@ -99,4 +99,23 @@ bool answer(const MessageBox& box, int id, DWORD timeoutMs) {
   return waitFor([&] { return !IsWindow(box.window); }, timeoutMs);
 }
 
+HWND focusOf(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (thread == 0 || !GetGUIThreadInfo(thread, &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+bool pressKey(HWND window, UINT virtualKey, bool alt) {
+  HWND focus = focusOf(window);
+  if (focus == nullptr) return false;
+  const UINT scan = MapVirtualKeyA(virtualKey, 0 /* MAPVK_VK_TO_VSC */);
+  // Repeat count 1, the scan code, bit 29 for Alt, bits 30-31 on the release.
+  const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16) | (alt ? (1 << 29) : 0);
+  const LPARAM up = down | (1u << 30) | (1u << 31);
+  return PostMessageA(focus, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, virtualKey, down) &&
+         PostMessageA(focus, alt ? WM_SYSKEYUP : WM_KEYUP, virtualKey, up);
+}
+
 }  // namespace ui

@@ -37,6 +37,16 @@ bool isEnabled(HWND parent, int id);
 bool isVisible(HWND parent, int id);
 bool isChecked(HWND parent, int id);  // BM_GETCHECK == BST_CHECKED
 
+// The window that has the keyboard focus in the thread of window (null when
+// none has it).
+HWND focusOf(HWND window);
+// A key pressed and let go, as the keyboard delivers it, posted to the window
+// that has the focus in the thread of window: WM_KEYDOWN and WM_KEYUP, or with
+// alt WM_SYSKEYDOWN and WM_SYSKEYUP carrying the Alt flag (the target's
+// TranslateMessage makes the WM_CHAR or WM_SYSCHAR of it). False when no
+// window has the focus.
+bool pressKey(HWND window, UINT virtualKey, bool alt = false);
+
 // A message box of process pid with the given caption, as shown by
 // MessageBoxA: its text (static control 0xFFFF) and its buttons.
 struct MessageBox {

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -425,6 +426,131 @@ TEST_F(WizardEndToEnd, SameComputerWithFs2004AndFsx) {
   report(choice);
 }
 
+// ---- the keyboard alone -------------------------------------------------------------
+
+// Control id of the focused window when it is one of page's controls or one
+// of the frame's buttons; 0 otherwise.
+int focusedId(const WizardSession& session) {
+  HWND focus = ui::focusOf(session.frame());
+  if (focus == nullptr) return 0;
+  HWND parent = GetParent(focus);
+  return parent == session.frame() || parent == session.page() ? GetDlgCtrlID(focus) : 0;
+}
+
+// Presses a key where the focus is and waits until condition() holds.
+template <typename Condition>
+void key(const WizardSession& session, UINT virtualKey, bool alt, Condition condition, const char* what) {
+  ASSERT_TRUE(ui::waitFor([&] { return ui::focusOf(session.frame()) != nullptr; }, 5000)) << "no focus before " << what;
+  ASSERT_TRUE(ui::pressKey(session.frame(), virtualKey, alt)) << what;
+  ASSERT_TRUE(ui::waitFor(condition, 10000)) << what;
+}
+
+// The ids Tab visits from the focus on, once round (stops when it comes back).
+std::vector<int> tabCycle(const WizardSession& session) {
+  std::vector<int> visited{focusedId(session)};
+  for (int i = 0; i < 12; ++i) {
+    const int before = visited.back();
+    if (!ui::pressKey(session.frame(), VK_TAB)) break;
+    // The same control comes back only when it is the only one.
+    ui::waitFor([&] { return focusedId(session) != before; }, 2000);
+    if (focusedId(session) == visited.front()) break;
+    visited.push_back(focusedId(session));
+  }
+  return visited;
+}
+
+// The same installation as SameComputerWithFs2004AndFsx, with keys alone,
+// each posted to the window that has the focus. Where the focus lands on each
+// page, where Tab takes it (never to a disabled or hidden button), Space,
+// arrows, Alt+N, Enter on a control and on a push button, Escape with its
+// confirmation answered by key, and Escape doing nothing during the run.
+TEST_F(WizardEndToEnd, KeyboardOnlySameComputerWithFs2004AndFsx) {
+  Choice choice;
+  choice.setupType = 0;
+  choice.productDir = programFilesFolder() + "TowerLink\\";
+  choice.simulators = {prefix_.installSimulator(Fs2004), prefix_.installSimulator(Fsx)};
+  prefix_.prepareFsxAddonFolder(nullptr);
+  ASSERT_TRUE(session_.start(setupExe(), std::string()));
+  ASSERT_TRUE(session_.waitForPage(Welcome));
+  const auto focusIs = [&](int id) { return [&, id] { return focusedId(session_) == id; }; };
+  const auto onPage = [&](int page) { return [&, page] { return session_.currentPage() == page; }; };
+
+  // Welcome: nothing on the page takes the focus, so Next has it; Back is off.
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_NEXT), 5000)) << "focus on the welcome page: " << focusedId(session_);
+  EXPECT_EQ(tabCycle(session_), (std::vector<int>{IDC_NEXT, IDC_CANCEL}));
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_NEXT), 5000));
+  // Escape asks as Cancel does; N answers No, and nothing has changed.
+  ASSERT_TRUE(ui::pressKey(session_.frame(), VK_ESCAPE));
+  ui::MessageBox box = ui::waitForMessageBox(session_.pid(), kCancelCaption, 10000);
+  ASSERT_NE(box.window, nullptr) << "Escape did not ask";
+  EXPECT_EQ(box.text, setupString(IDS_CANCEL_TEXT));
+  ASSERT_TRUE(ui::waitFor([&] { return ui::focusOf(box.window) != nullptr; }, 5000));
+  ASSERT_TRUE(ui::pressKey(box.window, 'N'));
+  ASSERT_TRUE(ui::waitFor([&] { return !IsWindow(box.window); }, 5000)) << "N did not answer No";
+  EXPECT_EQ(session_.currentPage(), Welcome);
+  ASSERT_TRUE(session_.running());
+  key(session_, VK_RETURN, false, onPage(License), "Enter on the welcome page");
+
+  // Licence: the text has the focus; Tab reaches the box, Space ticks it and
+  // Next comes on; Alt+N goes on.
+  HWND page = session_.page();
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_LICENSE_TEXT), 5000)) << "focus on the licence page: " << focusedId(session_);
+  EXPECT_EQ(tabCycle(session_), (std::vector<int>{IDC_LICENSE_TEXT, IDC_LICENSE_ACCEPT, IDC_BACK, IDC_CANCEL}))
+      << "Next is off until the box is ticked";
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_LICENSE_TEXT), 5000));
+  key(session_, VK_RETURN, false, [] { return true; }, "Enter while Next is off");
+  key(session_, VK_TAB, false, focusIs(IDC_LICENSE_ACCEPT), "Tab to the box");
+  EXPECT_EQ(session_.currentPage(), License) << "Enter with Next off";
+  key(session_, VK_SPACE, false, [&] { return ui::isChecked(page, IDC_LICENSE_ACCEPT); }, "Space on the box");
+  ASSERT_TRUE(ui::waitFor([&] { return session_.frameButtonEnabled(IDC_NEXT); }, 5000));
+  key(session_, 'N', true, onPage(Type), "Alt+N on the licence page");
+
+  // Setup type: the chosen radio button has the focus; the arrows pick.
+  page = session_.page();
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_TYPE_SAME), 5000)) << "focus on the type page: " << focusedId(session_);
+  key(session_, VK_DOWN, false, [&] { return ui::isChecked(page, IDC_TYPE_PRODUCT); }, "Down to ProductOnly");
+  EXPECT_FALSE(ui::isChecked(page, IDC_TYPE_SAME));
+  key(session_, VK_UP, false, [&] { return ui::isChecked(page, IDC_TYPE_SAME); }, "Up to SameComputer");
+  key(session_, VK_RETURN, false, onPage(TLDir), "Enter on the type page");
+
+  // Product folder: Change... has the focus (Enter would open the browser),
+  // so Alt+N goes on.
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_TLDIR_CHANGE), 5000)) << "focus on the folder page: " << focusedId(session_);
+  EXPECT_EQ(ui::text(GetDlgItem(session_.page(), IDC_TLDIR_PATH)), choice.productDir);
+  key(session_, 'N', true, onPage(FSDir), "Alt+N on the folder page");
+
+  // Versions: Space unticks and ticks X again, Tab goes on to 2004, Enter starts.
+  page = session_.page();
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_FSDIR_FSX), 5000)) << "focus on the version page: " << focusedId(session_);
+  key(session_, VK_SPACE, false, [&] { return !ui::isChecked(page, IDC_FSDIR_FSX); }, "Space unticks X");
+  key(session_, VK_SPACE, false, [&] { return ui::isChecked(page, IDC_FSDIR_FSX); }, "Space ticks X");
+  key(session_, VK_TAB, false, focusIs(IDC_FSDIR_FS2004), "Tab to 2004");
+  EXPECT_TRUE(ui::isChecked(page, IDC_FSDIR_FS2004));
+  key(session_, VK_RETURN, false, [&] { return session_.currentPage() != FSDir; }, "Enter on the version page");
+
+  // During the run no key can end or leave it: Escape asks nothing.
+  if (session_.currentPage() == Progress) ui::pressKey(session_.frame(), VK_ESCAPE);
+  ASSERT_TRUE(ui::waitFor(onPage(Finished), kInstallTimeoutMs)) << "the run did not reach the finished page";
+  // The frame has the confirmation's caption too: any other window is the box.
+  for (HWND window : ui::topLevelWindows(session_.pid(), kCancelCaption, true)) {
+    EXPECT_EQ(window, session_.frame()) << "Escape asked during the run";
+  }
+
+  // Finished: the first box has the focus; Enter means Finish, with no box ticked.
+  ASSERT_TRUE(ui::waitFor([&] { return session_.frameButtonVisible(IDC_FINISH); }, 5000));
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_FINISHED_README), 5000)) << "focus on the finished page: " << focusedId(session_);
+  EXPECT_EQ(tabCycle(session_), (std::vector<int>{IDC_FINISHED_README, IDC_FINISHED_GUIDE, IDC_FINISH}));
+  ASSERT_TRUE(ui::waitFor(focusIs(IDC_FINISHED_README), 5000));
+  EXPECT_FALSE(ui::isChecked(session_.page(), IDC_FINISHED_README));
+  ASSERT_TRUE(ui::pressKey(session_.frame(), VK_RETURN));
+  DWORD code = 1;
+  ASSERT_TRUE(session_.waitForExit(15000, &code)) << "Enter did not finish";
+  EXPECT_EQ(code, 0u);
+
+  checkProductInstallation(choice);
+  EXPECT_EQ(dllXml(), newDllXml(ourAddonEntries(choice.productDir, true)));
+}
+
 // Only Flight Simulator X: the version page passes itself over; an add-on
 // list of another product is kept and ours is added before its end.
 TEST_F(WizardEndToEnd, OnlyFsxSkipsVersionPageAndKeepsForeignAddons) {
@@ -589,6 +715,155 @@ TEST_F(WizardEndToEnd, WorkerFailureShowsItsCode) {
   });
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TowerLink"));
   EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\TowerLink\\3")) << "settings stay";
+}
+
+// ---- a damaged download ----------------------------------------------------------------
+
+// How a copy of setup.exe is damaged: a byte of the payload stream turned
+// over at a share of the way through it (the last chunk: its middle), a chunk
+// resource taken away, or the catalogue cut short.
+struct Damage {
+  const char* name;
+  enum Kind { FlipAt, FlipInLastChunk, DropMiddleChunk, CutCatalogue } kind;
+  double share;      // FlipAt: where in the payload stream
+  int code;          // the number message 121 ends with
+};
+
+std::string rcdata(HMODULE module, UINT id) {
+  HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10));
+  if (info == nullptr) return std::string();
+  const char* data = static_cast<const char*>(LockResource(LoadResource(module, info)));
+  return data != nullptr ? std::string(data, SizeofResource(module, info)) : std::string();
+}
+
+// Every resource of a module: type and name (an integer id, or a text when
+// text is not empty), language and bytes.
+struct Resource {
+  ULONG_PTR typeId, nameId;
+  std::string typeText, nameText;
+  WORD language;
+  std::string bytes;
+  LPCSTR type() const { return typeText.empty() ? MAKEINTRESOURCEA(typeId) : typeText.c_str(); }
+  LPCSTR name() const { return nameText.empty() ? MAKEINTRESOURCEA(nameId) : nameText.c_str(); }
+};
+
+BOOL CALLBACK collectLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language, LONG_PTR list) {
+  Resource r{IS_INTRESOURCE(type) ? reinterpret_cast<ULONG_PTR>(type) : 0,
+             IS_INTRESOURCE(name) ? reinterpret_cast<ULONG_PTR>(name) : 0,
+             IS_INTRESOURCE(type) ? std::string() : std::string(type),
+             IS_INTRESOURCE(name) ? std::string() : std::string(name), language, std::string()};
+  HRSRC info = FindResourceExA(module, type, name, language);
+  const char* data = info != nullptr ? static_cast<const char*>(LockResource(LoadResource(module, info))) : nullptr;
+  if (data != nullptr) r.bytes.assign(data, SizeofResource(module, info));
+  reinterpret_cast<std::vector<Resource>*>(list)->push_back(r);
+  return TRUE;
+}
+BOOL CALLBACK collectName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR list) {
+  return EnumResourceLanguagesA(module, type, name, collectLanguage, list);
+}
+BOOL CALLBACK collectType(HMODULE module, LPSTR type, LONG_PTR list) {
+  return EnumResourceNamesA(module, type, collectName, list);
+}
+
+// Writes target: setup.exe with one damage, through the resource update calls.
+bool damagedCopy(const Damage& damage, const std::string& target, std::string* why) {
+  if (!CopyFileA(setupExe().c_str(), target.c_str(), FALSE)) return *why = "cannot copy setup.exe", false;
+  HMODULE module = LoadLibraryExA(setupExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return *why = "cannot read setup.exe's resources", false;
+  std::string catalogue = rcdata(module, 65535);
+  UINT chunks = 0;
+  while (!rcdata(module, chunks + 1).empty()) ++chunks;
+  uint32_t chunkSize = 0;
+  if (catalogue.size() >= 4) std::memcpy(&chunkSize, catalogue.data(), 4);
+  if (chunks < 3 || chunkSize == 0) {
+    FreeLibrary(module);
+    return *why = "the payload needs three chunks or more, has " + std::to_string(chunks), false;
+  }
+  UINT id = 65535;
+  std::string bytes;
+  switch (damage.kind) {
+    case Damage::FlipAt:
+    case Damage::FlipInLastChunk: {
+      const uint64_t total = uint64_t{chunkSize} * (chunks - 1) + rcdata(module, chunks).size();
+      const uint64_t at = damage.kind == Damage::FlipAt
+                              ? static_cast<uint64_t>(damage.share * static_cast<double>(total))
+                              : total - rcdata(module, chunks).size() / 2;
+      id = static_cast<UINT>(at / chunkSize) + 1;
+      bytes = rcdata(module, id);
+      bytes[at % chunkSize] = static_cast<char>(bytes[at % chunkSize] ^ 0xFF);
+      break;
+    }
+    case Damage::DropMiddleChunk: {
+      // The program again, every resource but the chunk.
+      id = chunks / 2 + 1;
+      std::vector<Resource> all;
+      EnumResourceTypesA(module, collectType, reinterpret_cast<LONG_PTR>(&all));
+      FreeLibrary(module);
+      HANDLE update = BeginUpdateResourceA(target.c_str(), TRUE);
+      if (update == nullptr) return *why = "BeginUpdateResource", false;
+      bool updated = true;
+      for (const Resource& r : all) {
+        if (r.typeText.empty() && r.typeId == 10 && r.nameText.empty() && r.nameId == id) continue;
+        updated = updated && UpdateResourceA(update, r.type(), r.name(), r.language, const_cast<char*>(r.bytes.data()),
+                                             static_cast<DWORD>(r.bytes.size()));
+      }
+      if (!EndUpdateResourceA(update, !updated) || !updated) return *why = "UpdateResource", false;
+      return true;
+    }
+    case Damage::CutCatalogue:
+      bytes = catalogue.substr(0, catalogue.size() / 2);
+      break;
+  }
+  FreeLibrary(module);
+  HANDLE update = BeginUpdateResourceA(target.c_str(), FALSE);
+  if (update == nullptr) return *why = "BeginUpdateResource", false;
+  const bool updated = UpdateResourceA(update, MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(id), 0, bytes.data(),
+                                       static_cast<DWORD>(bytes.size()));
+  if (!EndUpdateResourceA(update, !updated) || !updated) return *why = "UpdateResource", false;
+  return true;
+}
+
+// Damaged downloads, run through the real wizard as SameComputer with 2004
+// and X: each ends on the progress page with message 121 and the number its
+// extraction would have shown, and the machine is exactly as before: no
+// product key, no shortcut, no dll.xml change, no file, no folder, no record.
+TEST_F(WizardEndToEnd, DamagedDownloadChangesNothing) {
+  const Damage damages[] = {
+      {"flipped byte early", Damage::FlipAt, 0.001, 8},
+      {"flipped byte in the middle", Damage::FlipAt, 0.5, 8},
+      {"flipped byte in the last chunk", Damage::FlipInLastChunk, 0, 8},
+      {"chunk resource missing", Damage::DropMiddleChunk, 0, 4},
+      {"catalogue cut short", Damage::CutCatalogue, 0, 4},
+  };
+  const std::string productDir = programFilesFolder() + "TowerLink\\";
+  prefix_.installSimulator(Fs2004);
+  prefix_.installSimulator(Fsx);
+  const std::string foreign = foreignDllXmlHead() + "</SimBase.Document>\r\n";
+  prefix_.prepareFsxAddonFolder(&foreign);
+  char folder[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, folder);
+  const std::string target = std::string(folder) + "\\damaged-setup.exe";
+
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.name);
+    std::string why;
+    ASSERT_TRUE(damagedCopy(damage, target, &why)) << why;
+    const roundtrip::MachineSnapshot before = roundtrip::takeSnapshot(productDir);
+    WizardSession session;
+    ASSERT_TRUE(roundtrip::startToTypePage(&session, &why, target)) << why;
+    ASSERT_TRUE(roundtrip::chooseTypeAndStart(&session, IDC_TYPE_SAME, &why)) << why;
+    const ui::MessageBox box = ui::waitForMessageBox(session.pid(), kErrorCaption, kInstallTimeoutMs);
+    ASSERT_NE(box.window, nullptr) << "no error message";
+    EXPECT_EQ(box.text, setupString(IDS_ERR_INSTALL) + "\n(" + std::to_string(damage.code) + ")");
+    EXPECT_EQ(session.currentPage(), Progress);
+    ASSERT_TRUE(ui::answer(box, IDOK));
+    ASSERT_TRUE(session.waitForExit(15000)) << "the installer did not close after its error";
+    for (const std::string& line : roundtrip::difference(before, roundtrip::takeSnapshot(productDir))) {
+      ADD_FAILURE() << "changed by a damaged installer: " << line;
+    }
+    EXPECT_EQ(dllXml(), foreign);
+  }
+  DeleteFileA(target.c_str());
 }
 
 // Flight Simulator X registered in the registry but never started (no

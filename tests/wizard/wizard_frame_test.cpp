@@ -471,6 +471,99 @@ TEST_F(WizardFrameTest, FrameRoutesOnlyItsFourButtonsToTheCurrentPage) {
   EXPECT_TRUE(pumpMessages()) << "the default onFinish shuts the wizard down";
 }
 
+// One key as the message loop meets it: to handleDialogMessage first, to the
+// window only when it was not taken; Shift held through the thread's key state.
+void typeKey(WizardUIImpl* frame, UINT message, WPARAM key, bool shift) {
+  BYTE state[256] = {};
+  GetKeyboardState(state);
+  state[VK_SHIFT] = shift ? 0x80 : 0;
+  SetKeyboardState(state);
+  // A key goes down and comes up again (a button is pressed by the second).
+  const UINT upMessage = message == WM_KEYDOWN ? WM_KEYUP : 0;
+  for (UINT m : {message, upMessage}) {
+    if (m == 0) continue;
+    MSG msg = {GetFocus(), m, key, m == WM_KEYUP ? static_cast<LPARAM>(0xC0000001u) : 1, 0, {0, 0}};
+    if (!frame->handleDialogMessage(&msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+  state[VK_SHIFT] = 0;
+  SetKeyboardState(state);
+  pumpMessages();
+}
+
+// Where the focus is: "P<index>:<id>" for a page control, "frame:<id>" for a
+// frame button.
+std::string focusName(const WizardUIImpl& frame) {
+  HWND focus = GetFocus();
+  if (focus == nullptr) return "none";
+  HWND parent = GetParent(focus);
+  if (parent == frame.frameWindow()) return "frame:" + std::to_string(GetDlgCtrlID(focus));
+  for (int i = 0; i < frame.pageCount(); ++i) {
+    if (parent == frame.pageWindow(i)) return "P" + std::to_string(i) + ":" + std::to_string(GetDlgCtrlID(focus));
+  }
+  return focus == frame.frameWindow() ? "frame" : "elsewhere";
+}
+
+struct KeyStep {
+  const char* what;
+  UINT message;  // 0: no key, only the state is looked at
+  WPARAM key;
+  bool shift;
+  std::string focus;   // where the focus is afterwards
+  std::string called;  // the page calls it made
+};
+
+// Keys through the frame's dialog manager: where the focus lands after a page
+// change, Tab and Shift+Tab across page and frame buttons past disabled ones,
+// Space on a box, Enter, Escape and Alt+letter pressing exactly what a click
+// would, and nothing while the button is disabled.
+TEST_F(WizardFrameTest, KeysMoveTheFocusAndPressWhatAClickWould) {
+  assemble(3);
+  ASSERT_TRUE(frame_.start());
+  pumpMessages();
+  const std::string box = ":" + std::to_string(IDC_TEST_PAGE_BOX);
+  const std::string back = "frame:" + std::to_string(IDC_BACK), cancel = "frame:" + std::to_string(IDC_CANCEL),
+                    next = "frame:" + std::to_string(IDC_NEXT), finish = "frame:" + std::to_string(IDC_FINISH);
+  const KeyStep steps[] = {
+      {"arrival: the page's first control", 0, 0, false, "P0" + box, ""},
+      {"Tab: Back is disabled on the first page", WM_KEYDOWN, VK_TAB, false, cancel, ""},
+      {"Tab", WM_KEYDOWN, VK_TAB, false, next, ""},
+      {"Tab: round to the page; hidden Finish and hidden pages passed", WM_KEYDOWN, VK_TAB, false, "P0" + box, ""},
+      {"Shift+Tab", WM_KEYDOWN, VK_TAB, true, next, ""},
+      {"Shift+Tab", WM_KEYDOWN, VK_TAB, true, cancel, ""},
+      {"Escape is Cancel", WM_KEYDOWN, VK_ESCAPE, false, cancel, "P0:onCancel"},
+      {"Enter on a focused push button presses it", WM_KEYDOWN, VK_RETURN, false, cancel, "P0:onCancel"},
+      {"Shift+Tab back to the box", WM_KEYDOWN, VK_TAB, true, "P0" + box, ""},
+      {"Space ticks the box", WM_KEYDOWN, VK_SPACE, false, "P0" + box,
+       "P0:WM_COMMAND " + std::to_string(IDC_TEST_PAGE_BOX)},
+      {"Enter elsewhere is Next", WM_KEYDOWN, VK_RETURN, false, "P1" + box,
+       "P0:onNext P0:onLeave P1:onEnter"},
+      {"Alt+B is Back", WM_SYSCHAR, 'b', false, "P0" + box, "P1:onBack P1:onLeave P0:onEnter"},
+      {"Alt+N is Next", WM_SYSCHAR, 'n', false, "P1" + box, "P0:onNext P0:onLeave P1:onEnter"},
+      {"Enter", WM_KEYDOWN, VK_RETURN, false, "P2" + box, "P1:onNext P1:onLeave P2:onEnter"},
+      {"last page: Tab reaches Finish, not the hidden Next", WM_KEYDOWN, VK_TAB, false, back, ""},
+      {"Tab", WM_KEYDOWN, VK_TAB, false, cancel, ""},
+      {"Tab", WM_KEYDOWN, VK_TAB, false, finish, ""},
+  };
+  for (const KeyStep& step : steps) {
+    log_.clear();
+    if (step.message != 0) typeKey(&frame_, step.message, step.key, step.shift);
+    std::string called;
+    for (const std::string& entry : log_) called += (called.empty() ? "" : " ") + entry;
+    EXPECT_EQ(focusName(frame_), step.focus) << step.what;
+    EXPECT_EQ(called, step.called) << step.what;
+  }
+  // Disabled buttons are never reached, and their keys press nothing.
+  ASSERT_TRUE(frame_.setButtons(Porter::Disabled, Porter::Disabled, Porter::Disabled));
+  SetFocus(GetDlgItem(frame_.pageWindow(2), IDC_TEST_PAGE_BOX));
+  log_.clear();
+  for (UINT key : {VK_ESCAPE, VK_RETURN, VK_TAB}) typeKey(&frame_, WM_KEYDOWN, key, false);
+  EXPECT_EQ(focusName(frame_), "P2" + box) << "the box is the only control left to reach";
+  EXPECT_TRUE(log_.empty()) << join(log_);
+}
+
 TEST_F(WizardFrameTest, SecondCreateIsRefusedAndLeavesTheFrameAlone) {
   assemble(1);
   const HWND first = frame_.frameWindow();
