@@ -14,6 +14,7 @@
 #include "pages/page_type.h"
 #include "pages/page_welcome.h"
 #include "resources/resource_ids.h"
+#include "platform/held_folder.h"
 #include "wizard/dll_search.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui.h"
@@ -49,6 +50,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // in (see dll_search.h). Where the system offers neither means, the run goes
   // on as before; there is nothing the user could do about it.
   hardenDllSearch();
+  // Where the system has it, no junction a non-administrator made is followed
+  // by this process (see platform/held_folder.h for the folders it writes).
+  win::enableRedirectionGuard();
 
   // comctl32 is not a Known DLL, so it is not imported (the loader would look
   // for it beside setup.exe first) but loaded by full path; it stays loaded
