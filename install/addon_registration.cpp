@@ -141,7 +141,7 @@ AddonStatus editExisting(const win::HeldFolder& folder, const std::wstring& name
   win::FileHandle original;
   error = folder.openFile(name, GENERIC_READ | FILE_READ_ATTRIBUTES, kShareReadWrite, kFileOpen, &original);
   if (error != ERROR_SUCCESS) return fail(AddonResult::ReadFailed, error);
-  if (found.isLink() || found.links > 1 || !plainFile(original.get())) {
+  if (found.isLink() || found.links > 1 || !plainFile(original.get()) || !folder.holds(original.get(), name)) {
     return fail(AddonResult::ReadFailed, ERROR_ACCESS_DENIED);
   }
   std::string bytes;
@@ -163,7 +163,7 @@ AddonStatus editExisting(const win::HeldFolder& folder, const std::wstring& name
   win::FileHandle target;
   error = folder.openFile(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, kShareReadWrite, kFileOpen, &target);
   if (error != ERROR_SUCCESS) return fail(AddonResult::CopyBackFailed, error);
-  if (!plainFile(target.get()) || !sameFile(original.get(), target.get())) {
+  if (!plainFile(target.get()) || !sameFile(original.get(), target.get()) || !folder.holds(target.get(), name)) {
     return fail(AddonResult::CopyBackFailed, ERROR_ACCESS_DENIED);
   }
   std::string verified;

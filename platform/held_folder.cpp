@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "platform/file_names.h"
+
 namespace win {
 
 namespace {
@@ -535,6 +537,17 @@ DWORD HeldFolder::inspect(const std::wstring& name, NameInfo* info) const {
   info->attributes = held | (namedAsLink(joined(path_, name)) ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
   info->links = linkCount(h.get());
   return ERROR_SUCCESS;
+}
+
+bool HeldFolder::holds(HANDLE file, const std::wstring& name) const {
+  std::wstring folder = finalPathByHandle(get());
+  std::wstring opened = finalPathByHandle(file);
+  if (folder.empty() || opened.empty()) return true;
+  std::wstring expected = joined(folder, name);
+  if (expected.size() != opened.size()) return false;
+  CharUpperBuffW(&expected[0], static_cast<DWORD>(expected.size()));
+  CharUpperBuffW(&opened[0], static_cast<DWORD>(opened.size()));
+  return expected == opened;
 }
 
 DWORD HeldFolder::remove(const std::wstring& name) const {

@@ -115,6 +115,13 @@ class HeldFolder {
   // not exist) or the error.
   DWORD inspect(const std::wstring& name, NameInfo* info) const;
 
+  // Whether the open file is the one this folder's name leads to by itself:
+  // its final path is this folder's plus name (case aside). Wine opens a
+  // Unix link to a file as its target and shows no sign of the link but
+  // this. True where the system cannot tell final paths (XP), where the
+  // handle's own checks decide.
+  bool holds(HANDLE file, const std::wstring& name) const;
+
   // Removes the name (a file or an empty folder), clearing a read-only
   // attribute; opened with FILE_OPEN_REPARSE_POINT, so on Windows a link
   // there is removed itself. 0 when removed or already gone.

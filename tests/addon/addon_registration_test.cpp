@@ -17,6 +17,8 @@
 #include "addon/addon_file_generator.h"
 #include "addon/addon_text.h"
 #include "install/addon_edit.h"
+#include "platform/held_folder.h"
+#include "uninstaller/scratch.h"
 
 namespace {
 
@@ -286,6 +288,45 @@ TEST_F(AddonFiles, TheEditedCopyIsWrittenInANewPrivateFolderOfTheTemporaryFolder
   ASSERT_EQ(g_seenInPrivate.size(), 1u);
   EXPECT_EQ(g_seenInPrivate[0].rfind("tl", 0), 0u) << g_seenInPrivate[0];
   EXPECT_TRUE(leftInTemp().empty()) << "left: " << leftInTemp()[0];
+}
+
+// The installer runs elevated and dll.xml lies in the user's own folder: a
+// link they put in place of the file or of its folder must not lead the
+// edit to a file of the system. Under Wine a Unix link stands in for it; the
+// link decision is the one of a standard user, who may write nowhere else.
+TEST_F(AddonFiles, LinksInPlaceOfTheFileOrItsFolderLeaveTheirTargetsAlone) {
+  char windows[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  const std::string victimFolder = std::string(windows) + "\\tl-victim-" + std::to_string(GetCurrentProcessId()) + "\\";
+  const std::string victim = victimFolder + "dll.xml";
+  const std::string linkedFolder = root_ + "linked\\";
+  struct Cleanup {
+    std::vector<std::string> links;
+    std::string folder;
+    ~Cleanup() {
+      for (const std::string& l : links) uninst_test::removeUnixLink(l);
+      win::linkMayBeFollowed = win::ownerMayFollow;
+      removeTree(folder);
+    }
+  } cleanup{{file_, root_ + "linked"}, victimFolder};
+  const std::string system = crlf({"<SimBase.Document>", "</SimBase.Document>"});
+  ASSERT_TRUE(CreateDirectoryA(victimFolder.c_str(), nullptr));
+  ASSERT_TRUE(writeBytes(victim, system));
+  win::linkMayBeFollowed = [](HANDLE, HANDLE) { return false; };
+  uninst_test::makeUnixLink(file_, victim);  // Wine shows a link to a file as the file
+  ASSERT_TRUE(readBytes(file_) == system);
+  ASSERT_TRUE(uninst_test::makeUnixLink(root_ + "linked", victimFolder));
+  const struct {
+    std::string folder;
+    AddonResult result;
+  } cases[] = {{fsx_, AddonResult::ReadFailed}, {linkedFolder, AddonResult::NoAddonFolder}};
+  for (const auto& c : cases) {
+    AddonStatus s = registerAddonWithStatus(c.folder.c_str(), "dll.xml", "TowerLink Transponder", kDir, "tltrans10.dll");
+    EXPECT_EQ(static_cast<int>(s.result), static_cast<int>(c.result)) << c.folder;
+    EXPECT_EQ(s.windowsError, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << c.folder;
+    EXPECT_TRUE(readBytes(victim) == system) << c.folder << ": the file the link leads to changed";
+  }
+  EXPECT_TRUE(leftInTemp().empty());
 }
 
 TEST_F(AddonFiles, AnAddonFileThatIsAFolderIsReportedAndLeftAlone) {
