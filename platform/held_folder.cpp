@@ -559,14 +559,13 @@ DWORD HeldFolder::remove(const std::wstring& name) const {
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return ERROR_SUCCESS;
   if (error != ERROR_SUCCESS) return error;
   DWORD attributes = 0;
+  bool cleared = false;
   if (attributeTag(h.get(), &attributes) == ERROR_SUCCESS && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    FileBasicInformation basic = {};
-    const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    basic.FileAttributes = rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL;
-    IoStatusBlock io = {};
-    nt().setInformation(h.get(), &io, &basic, sizeof(basic), kFileBasicInformation);
+    cleared = setAttributes(h.get(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) == ERROR_SUCCESS;
   }
-  return deleteOnClose(h.get());
+  error = deleteOnClose(h.get());
+  if (error != ERROR_SUCCESS && cleared) setAttributes(h.get(), attributes);
+  return error;
 }
 
 DWORD handleAttributes(HANDLE file, DWORD* attributes) { return attributeTag(file, attributes); }
@@ -576,6 +575,15 @@ DWORD deleteOnClose(HANDLE file) {
   FileDispositionInformation info = {TRUE};
   IoStatusBlock io = {};
   NtStatus s = nt().setInformation(file, &io, &info, sizeof(info), kFileDispositionInformation);
+  return s < 0 ? toError(s) : ERROR_SUCCESS;
+}
+
+DWORD setAttributes(HANDLE file, DWORD attributes) {
+  if (!nt().setInformation) return ERROR_PROC_NOT_FOUND;
+  FileBasicInformation info = {};
+  info.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  IoStatusBlock io = {};
+  NtStatus s = nt().setInformation(file, &io, &info, sizeof(info), kFileBasicInformation);
   return s < 0 ? toError(s) : ERROR_SUCCESS;
 }
 

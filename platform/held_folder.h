@@ -132,13 +132,18 @@ class HeldFolder {
   std::wstring path_;  // the name it was opened by ("\\?\C:\a\b"), for namedAsLink only
 };
 
-// Marks an open file for deletion when its last handle closes (it must be
-// open with DELETE access). Returns 0 or the error.
+// Marks an open file or folder for deletion when its last handle closes (it
+// must be open with DELETE access). Returns 0 or the error
+// (ERROR_DIR_NOT_EMPTY for a folder that holds anything).
 DWORD deleteOnClose(HANDLE file);
 
 // The attributes of an open file as its handle tells them
 // (FileAttributeTagInformation). Returns 0 or the error.
 DWORD handleAttributes(HANDLE file, DWORD* attributes);
+
+// Sets an open file's attributes (FileBasicInformation; 0 is taken as
+// FILE_ATTRIBUTE_NORMAL). Returns 0 or the error.
+DWORD setAttributes(HANDLE file, DWORD attributes);
 
 // The number of names of an open file, 0 when it cannot be told.
 ULONG linkCount(HANDLE file);
