@@ -264,9 +264,15 @@ TEST_F(AddonFiles, EveryFailureLeavesTheAddonFileAndTheTemporaryFolderAsTheyWere
 // What the temporary folder holds while the edited copy is written.
 std::string g_tempFolder;
 std::vector<std::string> g_seenInTemp, g_seenInPrivate;
+bool g_renamedAway = false;
 BOOL WINAPI noteWhereItIs(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED o) {
   g_seenInTemp = listFolder(g_tempFolder);
   g_seenInPrivate = g_seenInTemp.size() == 1 ? listFolder(g_tempFolder + g_seenInTemp[0] + "\\") : g_seenInPrivate;
+  // Its owner would rename it away here and put a link in its place.
+  if (g_seenInTemp.size() == 1) {
+    const std::string folder = g_tempFolder + g_seenInTemp[0];
+    g_renamedAway = MoveFileA(folder.c_str(), (folder + "-away").c_str()) != FALSE;
+  }
   return WriteFile(h, data, size, written, o);
 }
 
@@ -277,6 +283,7 @@ TEST_F(AddonFiles, TheEditedCopyIsWrittenInANewPrivateFolderOfTheTemporaryFolder
   g_tempFolder = tmp_;
   g_seenInTemp.clear();
   g_seenInPrivate.clear();
+  g_renamedAway = true;
   setAddonWriteFileForTesting(noteWhereItIs);
   ASSERT_TRUE(regTransponder().ok());
   setAddonWriteFileForTesting(nullptr);
@@ -287,6 +294,7 @@ TEST_F(AddonFiles, TheEditedCopyIsWrittenInANewPrivateFolderOfTheTemporaryFolder
   EXPECT_EQ(folder.find_first_not_of("0123456789abcdef", 8), std::string::npos) << folder;
   ASSERT_EQ(g_seenInPrivate.size(), 1u);
   EXPECT_EQ(g_seenInPrivate[0].rfind("tl", 0), 0u) << g_seenInPrivate[0];
+  EXPECT_FALSE(g_renamedAway) << "the private folder is not held while its file is written";
   EXPECT_TRUE(leftInTemp().empty()) << "left: " << leftInTemp()[0];
 }
 
