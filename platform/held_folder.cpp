@@ -568,6 +568,11 @@ DWORD HeldFolder::remove(const std::wstring& name) const {
   return error;
 }
 
+DWORD openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share, FileHandle* out) {
+  return ntOpen(folder, name, access, share, kFileOpen, kFileOpenReparsePoint | kFileOpenForBackupIntent, nullptr, out,
+                nullptr);
+}
+
 DWORD handleAttributes(HANDLE file, DWORD* attributes) { return attributeTag(file, attributes); }
 
 DWORD deleteOnClose(HANDLE file) {

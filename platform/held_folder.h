@@ -132,6 +132,11 @@ class HeldFolder {
   std::wstring path_;  // the name it was opened by ("\\?\C:\a\b"), for namedAsLink only
 };
 
+// Opens a name (one level) in an open folder relative to it, never through a
+// link there (FILE_OPEN_REPARSE_POINT): for callers that refuse every link and
+// check the attributes themselves. Returns 0 or the error.
+DWORD openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share, FileHandle* out);
+
 // Marks an open file or folder for deletion when its last handle closes (it
 // must be open with DELETE access). Returns 0 or the error
 // (ERROR_DIR_NOT_EMPTY for a folder that holds anything).

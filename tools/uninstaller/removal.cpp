@@ -246,19 +246,26 @@ class FolderChain {
     // Without FILE_SHARE_DELETE: nobody can rename or remove it while held.
     // Someone holding it with delete access already leaves it unpinned; the
     // checks below still apply.
+    // Below the drive, by its name relative to the folder held above it
+    // (platform/held_folder.h), so nothing done to the path meanwhile counts.
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 2 && h == INVALID_HANDLE_VALUE; ++attempt) {
-      h = CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-      if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) break;
-      share |= FILE_SHARE_DELETE;
-    }
     Level level;
     level.path = path;
-    level.handle.reset(h);
+    DWORD openError = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 2 && !level.handle.valid(); ++attempt) {
+      if (held_.empty()) {
+        level.handle.reset(CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        openError = level.handle.valid() ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError();
+      } else {
+        openError = win::openRelative(held_.back().handle.get(), path.substr(path.rfind(L'\\') + 1),
+                                      FILE_READ_ATTRIBUTES, share, &level.handle);
+      }
+      if (openError != ERROR_SHARING_VIOLATION) break;
+      share |= FILE_SHARE_DELETE;
+    }
     if (!level.handle.valid()) {
-      r.error = GetLastError();
+      r.error = openError;
       r.outcome = isGone(r.error) ? Outcome::Gone : Outcome::Error;
       return r;
     }
