@@ -248,18 +248,22 @@ class FolderChain {
     // checks below still apply.
     // Below the drive, by its name relative to the folder held above it
     // (platform/held_folder.h), so nothing done to the path meanwhile counts.
+    // FILE_TRAVERSE makes the handle take part in sharing: one with
+    // FILE_READ_ATTRIBUTES alone would hold nothing, and the folder could
+    // still be renamed.
+    const ACCESS_MASK access = FILE_READ_ATTRIBUTES | FILE_TRAVERSE;
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     Level level;
     level.path = path;
     DWORD openError = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 2 && !level.handle.valid(); ++attempt) {
       if (held_.empty()) {
-        level.handle.reset(CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+        level.handle.reset(CreateFileW(system.c_str(), access, share, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         openError = level.handle.valid() ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError();
       } else {
         openError = win::openRelative(held_.back().handle.get(), path.substr(path.rfind(L'\\') + 1),
-                                      FILE_READ_ATTRIBUTES, share, &level.handle);
+                                      access, share, &level.handle);
       }
       if (openError != ERROR_SHARING_VIOLATION) break;
       share |= FILE_SHARE_DELETE;
