@@ -9,6 +9,7 @@
 #include "payload/file_extractor_impl.h"
 #include "platform/file_names.h"
 #include "platform/held_folder.h"
+#include "platform/image_version.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 #include "system/uninstaller_setup_impl.h"
@@ -846,6 +847,37 @@ std::string fixtureBytes(const char* file) {
   std::string bytes;
   if (file != nullptr) EXPECT_TRUE(tltest::readFile(tltest::fixturePath(file), &bytes)) << file;
   return bytes;
+}
+
+// The version is read from the bytes of the file that was opened, which
+// anyone may have written: every cut and every damaged byte is answered
+// without reading outside the bytes, and only the whole image gives the parts.
+TEST(ProductVersion, DamagedImagesAreReadInsideTheirBytes) {
+  const std::string image = fixtureBytes("version_3_4_0_2.dll");
+  ASSERT_FALSE(image.empty());
+  auto parts = [](const std::string& bytes, uint16_t out[4]) {
+    std::vector<uint8_t> copy(bytes.begin(), bytes.end());  // its own buffer of exactly that size
+    return win::imageProductVersion(copy.data(), copy.size(), out);
+  };
+  uint16_t whole[4] = {0, 0, 0, 0};
+  ASSERT_TRUE(parts(image, whole));
+  EXPECT_EQ(whole[3], 2);
+  size_t found = 0;
+  for (size_t length = 0; length < image.size(); length += 13) {
+    uint16_t out[4] = {7, 7, 7, 7};
+    found += parts(image.substr(0, length), out) ? 1 : 0;
+  }
+  uint32_t seed = 21;
+  for (int round = 0; round < 2000; ++round) {
+    std::string damaged = image;
+    for (int i = 0; i < 4; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      damaged[(seed >> 8) % damaged.size()] = static_cast<char>(seed >> 24);
+    }
+    uint16_t out[4];
+    parts(damaged, out);
+  }
+  EXPECT_LT(found, image.size() / 13) << "a cut image still gave a version every time";
 }
 
 TEST_F(ExtractorTest, GuardedReplaceKeepsAnEqualOrNewerTarget) {
