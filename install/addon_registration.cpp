@@ -8,6 +8,7 @@
 #include "install/addon_edit.h"
 #include "platform/file_names.h"
 #include "platform/handles.h"
+#include "platform/held_folder.h"
 #include "platform/private_folder.h"
 #include "wizard/ansi_code_page.h"
 
@@ -36,42 +37,32 @@ AddonStatus fail(AddonResult result, DWORD windowsError) {
   return s;
 }
 
-// Removes a file when it goes out of scope, unless released.
-class ScopedFileRemoval {
+const DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const ULONG kFileOpen = 1;
+const ULONG kFileCreate = 2;
+
+// Deletes an open file through its handle when it goes out of scope, unless
+// released: a file of ours, never a name looked up again.
+class DeleteOnExit {
  public:
-  explicit ScopedFileRemoval(std::wstring path) : path_(std::move(path)) {}
-  ~ScopedFileRemoval() {
-    if (!path_.empty()) DeleteFileW(path_.c_str());
+  explicit DeleteOnExit(const win::FileHandle& file) : file_(file) {}
+  ~DeleteOnExit() {
+    if (armed_ && file_.valid()) win::deleteOnClose(file_.get());
   }
-  ScopedFileRemoval(const ScopedFileRemoval&) = delete;
-  ScopedFileRemoval& operator=(const ScopedFileRemoval&) = delete;
-  void release() { path_.clear(); }
+  DeleteOnExit(const DeleteOnExit&) = delete;
+  DeleteOnExit& operator=(const DeleteOnExit&) = delete;
+  void release() { armed_ = false; }
 
  private:
-  std::wstring path_;
+  const win::FileHandle& file_;
+  bool armed_ = true;
 };
 
-// Removes an empty folder when it goes out of scope.
-class ScopedFolderRemoval {
- public:
-  explicit ScopedFolderRemoval(std::wstring folder) : folder_(std::move(folder)) {}
-  ~ScopedFolderRemoval() { RemoveDirectoryW(folder_.c_str()); }
-  ScopedFolderRemoval(const ScopedFolderRemoval&) = delete;
-  ScopedFolderRemoval& operator=(const ScopedFolderRemoval&) = delete;
-
- private:
-  std::wstring folder_;
-};
-
-const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Reads a whole file. On failure data is unspecified and the status says why.
-AddonStatus readWholeFile(const std::string& path, std::string& data) {
-  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return fail(AddonResult::ReadFailed, GetLastError());
+// Reads a whole open file from its start. On failure data is unspecified and
+// the status says why.
+AddonStatus readWholeFile(HANDLE file, std::string& data) {
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size)) return fail(AddonResult::ReadFailed, GetLastError());
+  if (!GetFileSizeEx(file, &size)) return fail(AddonResult::ReadFailed, GetLastError());
   if (size.QuadPart > static_cast<LONGLONG>(kMaxAddonFileBytes)) {
     return fail(AddonResult::FileTooLarge, ERROR_FILE_TOO_LARGE);
   }
@@ -82,9 +73,7 @@ AddonStatus readWholeFile(const std::string& path, std::string& data) {
   char buffer[64 * 1024];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr)) {
-      return fail(AddonResult::ReadFailed, GetLastError());
-    }
+    if (!ReadFile(file, buffer, sizeof(buffer), &got, nullptr)) return fail(AddonResult::ReadFailed, GetLastError());
     if (got == 0) break;
     if (data.size() + got > kMaxAddonFileBytes) return fail(AddonResult::FileTooLarge, ERROR_FILE_TOO_LARGE);
     data.append(buffer, got);
@@ -92,14 +81,14 @@ AddonStatus readWholeFile(const std::string& path, std::string& data) {
   return AddonStatus();
 }
 
-// Writes all of data to an open handle, then flushes and closes it. Success
-// means every byte reached the file and the close succeeded.
-bool writeAllAndClose(win::FileHandle& file, const std::string& data, DWORD& error) {
+// Writes all of data to an open handle through write, then flushes it.
+// Success means every byte reached the file.
+bool writeAllAndFlush(HANDLE file, const std::string& data, AddonWriteFileFn write, DWORD& error) {
   size_t done = 0;
   while (done < data.size()) {
     DWORD chunk = static_cast<DWORD>(data.size() - done > 0x10000 ? 0x10000 : data.size() - done);
     DWORD written = 0;
-    if (!g_writeFile(file.get(), data.data() + done, chunk, &written, nullptr)) {
+    if (!write(file, data.data() + done, chunk, &written, nullptr)) {
       error = GetLastError();
       return false;
     }
@@ -109,68 +98,104 @@ bool writeAllAndClose(win::FileHandle& file, const std::string& data, DWORD& err
     }
     done += written;
   }
-  if (!FlushFileBuffers(file.get())) {
-    error = GetLastError();
-    return false;
-  }
-  if (!file.close()) {
+  if (!FlushFileBuffers(file)) {
     error = GetLastError();
     return false;
   }
   return true;
 }
 
-AddonStatus editExisting(const std::string& filePath, const AddonEntry& entry) {
+// Whether an open file is a plain file with one name: a link (a reparse
+// point) or a second name (a hard link) is never written through.
+bool plainFile(HANDLE file) {
+  DWORD attributes = 0;
+  return win::handleAttributes(file, &attributes) == ERROR_SUCCESS &&
+         !(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) && win::linkCount(file) == 1;
+}
+
+bool sameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
+}
+
+AddonStatus editExisting(const win::HeldFolder& folder, const std::wstring& name, const win::NameInfo& found,
+                         const AddonEntry& entry) {
   // The installer runs elevated, and the temporary folder is the user's: the
   // temporary file goes into a private folder of it (platform/private_folder.h),
-  // where nobody without administrator rights can replace it by a link
-  // between its creation and the copy back. The folder goes on every path out.
-  DWORD folderError = ERROR_SUCCESS;
-  const std::wstring tempFolder = win::createPrivateFolder(kPrivateFolderPrefix, &folderError);
-  if (tempFolder.empty()) return fail(AddonResult::NoTempFile, folderError);
-  ScopedFolderRemoval removeFolder(tempFolder);
-  wchar_t tempPath[MAX_PATH];
-  if (tempFolder.size() >= MAX_PATH - 14 || GetTempFileNameW(tempFolder.c_str(), kTempPrefix, 0, tempPath) == 0) {
-    return fail(AddonResult::NoTempFile, tempFolder.size() >= MAX_PATH - 14 ? ERROR_BUFFER_OVERFLOW : GetLastError());
-  }
-  // From here the temporary file exists; it goes on every path out.
-  ScopedFileRemoval removeTemp(tempPath);
+  // made relative to the held temporary folder and held itself, so nobody
+  // without administrator rights can put a link in its place between two
+  // steps. The file and the folder go on every path out.
+  win::PrivateFolder scratch;
+  DWORD error = scratch.create(kPrivateFolderPrefix);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::NoTempFile, error);
+  win::FileHandle temp;
+  std::wstring tempName;
+  error = scratch.folder().createTemporary(kTempPrefix, &temp, &tempName);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::NoTempFile, error);
+  DeleteOnExit removeTemp(temp);
 
-  std::string original;
-  AddonStatus read = readWholeFile(filePath, original);
+  // The add-on file is opened once by its name in the held folder, never
+  // through a link, and refused when it is one or has a second name.
+  win::FileHandle original;
+  error = folder.openFile(name, GENERIC_READ | FILE_READ_ATTRIBUTES, kShareReadWrite, kFileOpen, &original);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::ReadFailed, error);
+  if (found.isLink() || found.links > 1 || !plainFile(original.get()) || !folder.holds(original.get(), name)) {
+    return fail(AddonResult::ReadFailed, ERROR_ACCESS_DENIED);
+  }
+  std::string bytes;
+  AddonStatus read = readWholeFile(original.get(), bytes);
   if (!read.ok()) return read;
 
-  const std::string edited = editAddonFile(original, entry).bytes;
+  const std::string edited = editAddonFile(bytes, entry).bytes;
+  if (!writeAllAndFlush(temp.get(), edited, g_writeFile, error)) return fail(AddonResult::TempWriteFailed, error);
 
-  win::FileHandle temp(CreateFileW(tempPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!temp.valid()) return fail(AddonResult::TempWriteFailed, GetLastError());
-  DWORD error = 0;
-  if (!writeAllAndClose(temp, edited, error)) return fail(AddonResult::TempWriteFailed, error);
-
-  // Windows' CopyFileA refuses a read-only target; a process with the rights
-  // to ignore the attribute (Wine running as root does) must refuse it too,
-  // or a file the user protected would be replaced.
-  DWORD attributes = GetFileAttributesA(filePath.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return fail(AddonResult::CopyBackFailed, GetLastError());
+  // Windows refuses to write a read-only file; a process with the rights to
+  // ignore the attribute (Wine running as root does) must refuse it too, or
+  // a file the user protected would be replaced.
+  DWORD attributes = 0;
+  error = win::handleAttributes(original.get(), &attributes);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::CopyBackFailed, error);
   if (attributes & FILE_ATTRIBUTE_READONLY) return fail(AddonResult::CopyBackFailed, ERROR_ACCESS_DENIED);
-  if (!CopyFileW(tempPath, win::widen(filePath).c_str(), FALSE)) return fail(AddonResult::CopyBackFailed, GetLastError());
+  // Copied back into the file that was read: the name opened again in the
+  // held folder, checked to be that same plain file.
+  win::FileHandle target;
+  error = folder.openFile(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, kShareReadWrite, kFileOpen, &target);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::CopyBackFailed, error);
+  if (!plainFile(target.get()) || !sameFile(original.get(), target.get()) || !folder.holds(target.get(), name)) {
+    return fail(AddonResult::CopyBackFailed, ERROR_ACCESS_DENIED);
+  }
+  std::string verified;
+  OVERLAPPED start = {};
+  DWORD got = 0;
+  verified.resize(edited.size());
+  if (!edited.empty() && (!ReadFile(temp.get(), &verified[0], static_cast<DWORD>(verified.size()), &got, &start) ||
+                          got != verified.size())) {
+    return fail(AddonResult::CopyBackFailed, got != verified.size() ? ERROR_READ_FAULT : GetLastError());
+  }
+  error = win::setLength(target.get(), 0);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::CopyBackFailed, error);
+  if (!writeAllAndFlush(target.get(), verified, &WriteFile, error)) return fail(AddonResult::CopyBackFailed, error);
+  if (!target.close()) return fail(AddonResult::CopyBackFailed, GetLastError());
   return AddonStatus();
 }
 
-AddonStatus createNew(const std::string& filePath, const char* fileName, const AddonEntry& entry) {
-  win::FileHandle file(CreateFileA(filePath.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return fail(AddonResult::CreateFailed, GetLastError());
+AddonStatus createNew(const win::HeldFolder& folder, const std::wstring& name, const char* fileName,
+                      const AddonEntry& entry) {
+  // Only if nothing of that name exists, so nothing put there meanwhile is
+  // written through.
+  win::FileHandle file;
+  DWORD error = folder.openFile(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, kFileCreate, &file);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::CreateFailed, error);
   // The file did not exist a moment ago: an incomplete one is removed rather
   // than left for the simulator to choke on.
-  ScopedFileRemoval removeIncomplete(win::widen(filePath));
-  DWORD error = 0;
-  if (!writeAllAndClose(file, newAddonFile(fileName, entry), error)) {
-    file.close();  // before the removal, so the name goes at once
+  DeleteOnExit removeIncomplete(file);
+  if (!writeAllAndFlush(file.get(), newAddonFile(fileName, entry), g_writeFile, error)) {
     return fail(AddonResult::CreateWriteFailed, error);
   }
   removeIncomplete.release();
+  if (!file.close()) return fail(AddonResult::CreateWriteFailed, GetLastError());
   return AddonStatus();
 }
 
@@ -181,16 +206,33 @@ AddonStatus registerAddonWithStatus(const char* folder, const char* fileName, co
   if (!folder || !fileName || !entryName || !productDir || !moduleFile) {
     return fail(AddonResult::BadArgument, ERROR_INVALID_PARAMETER);
   }
-  if (PathFileExistsA(folder) != TRUE) return fail(AddonResult::NoAddonFolder, GetLastError());
+  // The add-on folder is opened once and held (platform/held_folder.h): a
+  // link on the way is followed only where its maker may write.
+  win::HeldFolder addonFolder;
+  DWORD error = addonFolder.open(win::widen(folder), false);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::NoAddonFolder, error);
 
   AddonEntry entry;
   entry.name = entryName;
   entry.path = std::string(productDir) + moduleFile;
   entry.moduleFile = moduleFile;
 
-  const std::string filePath = std::string(folder) + fileName;
-  if (PathFileExistsA(filePath.c_str()) == TRUE) return editExisting(filePath, entry);
-  return createNew(filePath, fileName, entry);
+  // A file name may name a folder below the add-on folder too.
+  std::wstring name = win::widen(fileName);
+  const size_t slash = name.find_last_of(L"\\/");
+  win::HeldFolder below;
+  const win::HeldFolder* fileFolder = &addonFolder;
+  if (slash != std::wstring::npos) {
+    error = below.openBelow(addonFolder, name.substr(0, slash), false);
+    if (error != ERROR_SUCCESS) return fail(AddonResult::CreateFailed, error);
+    fileFolder = &below;
+    name = name.substr(slash + 1);
+  }
+  win::NameInfo found;
+  error = fileFolder->inspect(name, &found);
+  if (error != ERROR_SUCCESS) return fail(AddonResult::ReadFailed, error);
+  if (found.exists) return editExisting(*fileFolder, name, found, entry);
+  return createNew(*fileFolder, name, fileName, entry);
 }
 
 bool registerAddon(const char* folder, const char* fileName, const char* entryName, const char* productDir,

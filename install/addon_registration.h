@@ -13,11 +13,11 @@ enum class AddonResult : int {
   Ok = 0,
   NoAppDataFolder = 1,   // SHGetFolderPathA(CSIDL_APPDATA) did not give S_OK
   NoAddonFolder = 2,     // the folder (…\Microsoft\FSX\) does not exist; it is never created
-  NoTempFile = 3,        // GetTempPathA or GetTempFileNameA failed
+  NoTempFile = 3,        // no private folder or temporary file could be made in the temporary folder
   ReadFailed = 4,        // the add-on file could not be opened or read (locked, a folder, ...)
   FileTooLarge = 5,      // the add-on file is larger than kMaxAddonFileBytes; left alone
   TempWriteFailed = 6,   // opening, writing, flushing or closing the temporary copy failed
-  CopyBackFailed = 7,    // CopyFileA of the temporary copy over the add-on file failed
+  CopyBackFailed = 7,    // the temporary copy could not be written back into the add-on file
   CreateFailed = 8,      // a new add-on file could not be created
   CreateWriteFailed = 9, // writing, flushing or closing a new add-on file failed
   BadArgument = 10,      // a null text
@@ -35,12 +35,15 @@ constexpr DWORD kMaxAddonFileBytes = 16u * 1024u * 1024u;
 // Makes folder + fileName hold exactly one entry of moduleFile, named
 // entryName, with the path productDir + moduleFile (productDir ends with a
 // backslash). folder must exist and end with a backslash; it is never
-// created. An existing file is edited into a temporary file (GetTempPathA,
-// GetTempFileNameA prefix "tl"), the write is verified, and only then is the
-// copy placed over the add-on file with CopyFileA; on every failure the add-on
-// file keeps its bytes and the temporary file is removed. A missing file is
-// created with the fourteen lines of a new add-on file; if writing it fails,
-// the incomplete file is removed again.
+// created. The folder is opened once and held (platform/held_folder.h), and
+// the file is opened by its name relative to it, never through a link: one
+// that is a link or has a second name is refused (ReadFailed). An existing
+// file is edited into a temporary file (prefix "tl") in a new private folder
+// of the temporary folder, the write is verified, and only then is the copy
+// written back into the file that was read; on every failure the add-on file
+// keeps its bytes and the temporary file and folder are removed. A missing
+// file is created (only if still new) with the fourteen lines of a new add-on
+// file; if writing it fails, the incomplete file is removed again.
 AddonStatus registerAddonWithStatus(const char* folder, const char* fileName, const char* entryName,
                                     const char* productDir, const char* moduleFile);
 

@@ -1,7 +1,6 @@
 # File extractor: the Win32 side of the payload (resources, files, zlib, versions).
 if(TL_WINDOWS)
-  add_library(tl_payload STATIC ${CMAKE_CURRENT_LIST_DIR}/file_extractor.cpp ${CMAKE_CURRENT_LIST_DIR}/folder_guard.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/payload_check.cpp)
+  add_library(tl_payload STATIC ${CMAKE_CURRENT_LIST_DIR}/file_extractor.cpp ${CMAKE_CURRENT_LIST_DIR}/payload_check.cpp)
   target_include_directories(tl_payload PUBLIC ${TL_ROOT})
   # The extraction loop runs for every byte installed: speed before size.
   target_compile_options(tl_payload PRIVATE -Wall -Wextra -O2)

@@ -10,7 +10,9 @@
 #include <memory>
 #include <new>
 
+#include "platform/file_names.h"
 #include "platform/handles.h"
+#include "platform/image_version.h"
 #include "wizard/ansi_code_page.h"
 
 #if defined(__i386__) || defined(_M_IX86)
@@ -26,20 +28,21 @@ const char kDeleteFileTag[] = "DeleteFile";
 
 const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
 
-// Deletes a file that a failed extraction left behind, unless released.
+// Deletes the output of a failed extraction through its handle, unless
+// released: a file of ours (new, or checked to be an ordinary one).
 class RemoveOnFailure {
  public:
-  RemoveOnFailure() = default;
+  explicit RemoveOnFailure(const win::FileHandle& file) : file_(file) {}
   RemoveOnFailure(const RemoveOnFailure&) = delete;
   RemoveOnFailure& operator=(const RemoveOnFailure&) = delete;
   ~RemoveOnFailure() {
-    if (!path_.empty()) DeleteFileA(path_.c_str());
+    if (armed_ && file_.valid()) win::deleteOnClose(file_.get());
   }
-  void arm(const std::string& path) { path_ = path; }
-  void release() { path_.clear(); }
+  void release() { armed_ = false; }
 
  private:
-  std::string path_;
+  const win::FileHandle& file_;
+  bool armed_ = true;
 };
 
 // An inflate stream ended on every way out.
@@ -109,7 +112,7 @@ bool FileExtractorImpl::init(HMODULE module, Porter::FileExtractorStatus* status
   module_ = module;
   status_ = status;
   lastError_ = 0;
-  readyFolders_.clear();
+  held_.clear();
   const uint8_t* data = nullptr;
   uint32_t length = 0;
   if (loadPayloadResource(kCatalogueResourceId, &data, &length) != ExtractResult::Ok) return false;
@@ -132,91 +135,87 @@ bool FileExtractorImpl::init(HMODULE module, Porter::FileExtractorStatus* status
 
 bool FileExtractorImpl::close() {
   index_.clear();
-  readyFolders_.clear();
+  held_.clear();
   return true;
 }
 
 bool FileExtractorImpl::ensureDirectory(const std::string& folder) {
-  // GetTempFileNameA needs room for "\xxxx.tmp" and a MAX_PATH buffer.
+  // Room for a file name of the length GetTempFileName makes ("\xxxx.tmp").
   if (folder.empty() || folder.size() > MAX_PATH - 14) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  char probe[MAX_PATH];
-  if (GetTempFileNameA(folder.c_str(), "", 0, probe) != 0) {
-    DeleteFileA(probe);
-    return true;
+  win::HeldFolder held;
+  DWORD error = held.open(win::widen(folder), true);
+  SetLastError(error);
+  return error == ERROR_SUCCESS;
+}
+
+// Each folder is opened once per run and held until close. A folder below
+// one already held is opened relative to it, so what happened to the path
+// above it since does not matter; the rest is opened from its root.
+const win::HeldFolder* FileExtractorImpl::holdFolder(const std::string& folder, DWORD* error) {
+  auto found = held_.find(folder);
+  if (found != held_.end()) return &found->second;
+  if (folder.empty() || folder.size() > MAX_PATH - 14) {
+    *error = ERROR_FILENAME_EXCED_RANGE;
+    return nullptr;
   }
-  // Walk up until one level can be created, then create the rest outermost first.
-  std::deque<std::string> pending;
-  std::string current = folder;
-  while (!current.empty()) {
-    if (CreateDirectoryA(current.c_str(), nullptr)) break;
-    pending.push_front(current);
-    current = parentPath(current, ansiLeadBytes());
+  win::HeldFolder held;
+  const win::HeldFolder* base = nullptr;
+  std::string above = folder;
+  while (base == nullptr) {
+    above = parentPath(above, ansiLeadBytes());
+    if (above.empty()) break;
+    auto heldAbove = held_.find(above);
+    if (heldAbove != held_.end()) base = &heldAbove->second;
   }
-  if (current.empty()) return false;
-  for (const std::string& level : pending) {
-    if (!CreateDirectoryA(level.c_str(), nullptr)) return false;
+  *error = base != nullptr ? held.openBelow(*base, win::widen(folder.substr(above.size() + 1)), true)
+                           : held.open(win::widen(folder), true);
+  if (*error != ERROR_SUCCESS) return nullptr;
+  try {
+    return &held_.emplace(folder, std::move(held)).first->second;
+  } catch (const std::bad_alloc&) {
+    *error = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+}
+
+namespace {
+
+// A whole file read through its handle (at most 64 MiB: a module is far smaller).
+bool readWhole(HANDLE file, std::vector<uint8_t>* bytes) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size) || size.QuadPart > (64 << 20)) return false;
+  try {
+    bytes->resize(static_cast<size_t>(size.QuadPart));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes->size()) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(done);
+    DWORD got = 0;
+    if (!ReadFile(file, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &got, &at) || got == 0) {
+      return false;
+    }
+    done += got;
   }
   return true;
 }
 
-// A folder that ensureDirectory accepted earlier in this run is only checked
-// for still being a folder: its probe makes and deletes a temporary file, and
-// under Wine each new name costs a scan of the whole folder, which doubled the
-// file creations of a run whose folders hold hundreds of files. A folder that
-// has gone meanwhile takes the full path again.
-bool FileExtractorImpl::folderReady(const std::string& folder) {
-  if (readyFolders_.count(folder) != 0) {
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
-    // A folder that has become a link since is checked again (folder_guard.h).
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-      return true;
-    }
-    readyFolders_.erase(folder);
-  }
-  // Levels still to be made go into a folder that is checked first, so that
-  // none is made where a link leads; one made earlier in this run already was.
-  std::string existing = folder;
-  for (DWORD a = GetFileAttributesA(existing.c_str());
-       !existing.empty() && (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY) == 0);
-       a = GetFileAttributesA(existing.c_str())) {
-    existing = parentPath(existing, ansiLeadBytes());
-  }
-  if (!existing.empty() && existing != folder && readyFolders_.count(existing) == 0 && !guard_.allows(existing)) {
-    return false;
-  }
-  if (!ensureDirectory(folder)) return false;
-  if (!guard_.allows(folder)) return false;
-  try {
-    readyFolders_.insert(folder);
-  } catch (const std::bad_alloc&) {
-    // Not remembered: the next file probes again.
-  }
-  return true;
+}  // namespace
+
+bool FileExtractorImpl::readProductVersion(HANDLE file, uint16_t parts[4]) {
+  std::vector<uint8_t> bytes;
+  return readWhole(file, &bytes) && win::imageProductVersion(bytes.data(), bytes.size(), parts);
 }
 
 bool FileExtractorImpl::readProductVersion(const char* path, uint16_t parts[4]) {
-  DWORD ignored = 0;
-  DWORD size = GetFileVersionInfoSizeA(path, &ignored);
-  if (size == 0) return false;
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[size]);
-  if (!block) return false;
-  if (!GetFileVersionInfoA(path, 0, size, block.get())) return false;
-  void* value = nullptr;
-  UINT valueLength = 0;
-  if (!VerQueryValueA(block.get(), "\\", &value, &valueLength) || value == nullptr ||
-      valueLength < sizeof(VS_FIXEDFILEINFO)) {
-    return false;
-  }
-  const VS_FIXEDFILEINFO* info = static_cast<const VS_FIXEDFILEINFO*>(value);
-  parts[0] = HIWORD(info->dwProductVersionMS);
-  parts[1] = LOWORD(info->dwProductVersionMS);
-  parts[2] = HIWORD(info->dwProductVersionLS);
-  parts[3] = LOWORD(info->dwProductVersionLS);
-  return true;
+  win::FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+  return file.valid() && readProductVersion(file.get(), parts);
 }
 
 ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDLE output) {
@@ -295,6 +294,23 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDL
   return ExtractResult::Ok;
 }
 
+DWORD FileExtractorImpl::openDirect(const win::HeldFolder& folder, const std::wstring& name, win::FileHandle* out,
+                                    bool* viaTemporary) {
+  *viaTemporary = false;
+  DWORD error = folder.openFile(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, 2 /* FILE_CREATE */, out);
+  if (error != ERROR_FILE_EXISTS) return error;
+  // An existing name is never written through: it may be a link (Windows
+  // shows it; Wine shows a Unix link to a file nowhere) or one of two names
+  // of a file elsewhere. The new file is made beside it and renamed over the
+  // name, which replaces the name alone, whatever it held.
+  win::NameInfo info;
+  error = folder.inspect(name, &info);
+  if (error != ERROR_SUCCESS) return error;
+  if (info.exists && (info.attributes & FILE_ATTRIBUTE_DIRECTORY) && !info.isLink()) return ERROR_ACCESS_DENIED;
+  *viaTemporary = true;
+  return ERROR_SUCCESS;
+}
+
 ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targetPath, bool replaceIfNewer) {
   lastError_ = 0;
   const char* nameText = orEmpty(name);
@@ -306,47 +322,61 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   if (found == index_.end()) return ExtractResult::NotInCatalogue;
   const CatalogueEntry entry = found->second;
 
-  const std::string folder = parentPath(finalPath, ansiLeadBytes());
-  if (!folderReady(folder)) return fail(ExtractResult::FolderNotCreated, GetLastError());
+  const std::string folderPath = parentPath(finalPath, ansiLeadBytes());
+  DWORD error = ERROR_SUCCESS;
+  const win::HeldFolder* folder = holdFolder(folderPath, &error);
+  if (folder == nullptr) return fail(ExtractResult::FolderNotCreated, error);
   if (finalPath.size() >= MAX_PATH) return fail(ExtractResult::OutputNotCreated, ERROR_FILENAME_EXCED_RANGE);
+  const std::wstring fileName = win::widen(finalPath.substr(folderPath.size() + 1));
+  if (fileName.empty()) return fail(ExtractResult::OutputNotCreated, ERROR_INVALID_NAME);
 
-  // Declared before the output handle so the file is closed before it is deleted.
-  RemoveOnFailure removeOnFailure;
-  std::string outputPath = finalPath;
-  if (replaceIfNewer) {
-    char temporary[MAX_PATH];  // ensureDirectory has checked that folder leaves room
-    if (GetTempFileNameA(folder.c_str(), "tmp", 0, temporary) == 0) {
-      return fail(ExtractResult::OutputNotCreated, GetLastError());
-    }
-    outputPath = temporary;
-    removeOnFailure.arm(outputPath);  // the empty temporary file exists from here on
+  win::FileHandle output;
+  bool viaTemporary = replaceIfNewer;
+  if (!replaceIfNewer) {
+    error = openDirect(*folder, fileName, &output, &viaTemporary);
+    if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
   }
-
-  {
-    win::FileHandle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output.valid()) return fail(ExtractResult::OutputNotCreated, GetLastError());
-    removeOnFailure.arm(outputPath);
-    ExtractResult inflated = inflateEntry(entry, output.get());
-    if (inflated != ExtractResult::Ok) return inflated;
-    if (!output.close()) return fail(ExtractResult::WriteFailed, GetLastError());
+  if (viaTemporary) {
+    std::wstring temporaryName;
+    error = folder->createTemporary(L"tmp", &output, &temporaryName);
+    if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
   }
+  RemoveOnFailure removeOnFailure(output);
+  ExtractResult inflated = inflateEntry(entry, output.get());
+  if (inflated != ExtractResult::Ok) return inflated;
 
+  bool replace = viaTemporary;
   if (replaceIfNewer) {
+    // The existing copy as it is now, held and shared for reading only while
+    // its version is read; a link or a second name has no version worth keeping.
     uint16_t existing[4];
     uint16_t fresh[4];
-    const bool replace = !readProductVersion(finalPath.c_str(), existing) ||
-                         !readProductVersion(outputPath.c_str(), fresh) || packVersion(fresh) > packVersion(existing);
-    // One step: a replace that fails leaves the previous copy where it was.
-    if (replace && !MoveFileExA(outputPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      return fail(ExtractResult::OutputNotCreated, GetLastError());  // the temporary file goes
+    bool haveExisting = false;
+    win::NameInfo info;
+    if (folder->inspect(fileName, &info) == ERROR_SUCCESS && info.exists && !info.isLink() && info.links == 1) {
+      win::FileHandle old;
+      DWORD attributes = 0;
+      if (folder->openFile(fileName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, 1 /* FILE_OPEN */, &old) ==
+              ERROR_SUCCESS &&
+          win::handleAttributes(old.get(), &attributes) == ERROR_SUCCESS &&
+          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && win::linkCount(old.get()) == 1) {
+        haveExisting = readProductVersion(old.get(), existing);
+      }
     }
-    removeOnFailure.release();
-    if (!replace) DeleteFileA(outputPath.c_str());
-  } else {
-    removeOnFailure.release();
+    replace = !haveExisting || !readProductVersion(output.get(), fresh) || packVersion(fresh) > packVersion(existing);
+    if (beforeReplace != nullptr) beforeReplace(beforeReplaceContext);
   }
+  if (replace) {
+    // One step, and a name in the held folder: what the name held (a file, a
+    // link, one name of a hard link) is replaced, nothing it leads to; a
+    // replace that fails leaves the previous copy where it was.
+    error = folder->moveInto(output.get(), fileName, true);
+    if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);  // the temporary file goes
+  } else if (viaTemporary) {
+    win::deleteOnClose(output.get());
+  }
+  removeOnFailure.release();
+  if (!output.close()) return fail(ExtractResult::WriteFailed, GetLastError());
 
   if (status_ != nullptr) status_->fileFinished();
   return ExtractResult::Ok;

@@ -24,21 +24,30 @@
 //    OutputNotCreated.
 //  - Working buffers that cannot be allocated (a huge chunkSize) give
 //    InflateInitFailed.
-//  - A folder that a link leads into a folder of the system (folder_guard.h)
-//    gives FolderNotCreated with ERROR_ACCESS_DENIED, and nothing is written
-//    into it.
+//  - Every target folder is opened once, checked through its handle and held
+//    until close (platform/held_folder.h): nobody can rename or remove it
+//    meanwhile, and every file in it is made, replaced and deleted by a name
+//    relative to that handle. A link on the way that its maker could not
+//    follow with their own rights gives FolderNotCreated with
+//    ERROR_ACCESS_DENIED, and nothing is written there.
+//  - An existing target is never written through, since it may be a link or
+//    have a second name (a hard link): the new file is made under a temporary
+//    name beside it and renamed over that name, which replaces the name
+//    alone. A new target is written directly.
+//  - The guarded replace reads the existing copy's version from the file it
+//    opened (held, shared for reading only), not from its path again.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "payload/catalogue.h"
 #include "payload/file_extractor.h"
-#include "payload/folder_guard.h"
+#include "platform/held_folder.h"
 
 class FileExtractorImpl final : public Porter::FileExtractor {
  public:
@@ -66,14 +75,17 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   // the status sink as an extraction does; payload_check.h gives it none.
   ExtractResult checkStream(const CatalogueEntry& entry) { return inflateEntry(entry, nullptr); }
 
-  // Makes sure folder exists and can be written, creating missing levels
-  // outermost first. False when it cannot (folder empty or longer than
-  // MAX_PATH - 14 included). Folders it created stay even when it fails.
+  // Makes sure folder exists, creating missing levels outermost first, each
+  // relative to the one above (platform/held_folder.h, links decided there).
+  // False when it cannot (folder empty or longer than MAX_PATH - 14
+  // included). Folders it created stay even when it fails.
   static bool ensureDirectory(const std::string& folder);
 
   // The four product version parts of a file's VS_FIXEDFILEINFO, most
   // significant first. False (parts untouched) when the file has none.
   static bool readProductVersion(const char* path, uint16_t parts[4]);
+  // The same for a file already open for reading, from its own bytes.
+  static bool readProductVersion(HANDLE file, uint16_t parts[4]);
 
   // The Windows error captured where the last failing call started (0 when the
   // failure was not a platform call's).
@@ -87,11 +99,20 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   using FindResourceFn = HRSRC(WINAPI*)(HMODULE, LPCSTR, LPCSTR);
   FindResourceFn findResource = ::FindResourceA;
 
+  // Seam at the moment between reading the versions of a guarded replace and
+  // moving the new copy into place, where tests change the folder's links.
+  void (*beforeReplace)(void* context) = nullptr;
+  void* beforeReplaceContext = nullptr;
+
  private:
   // Output null: inflate only (checkStream).
   ExtractResult inflateEntry(const CatalogueEntry& entry, HANDLE output);
-  // ensureDirectory, remembered between init and close (see the .cpp).
-  bool folderReady(const std::string& folder);
+  // The folder opened (made where missing) and held until close; null with
+  // *error set when it cannot be.
+  const win::HeldFolder* holdFolder(const std::string& folder, DWORD* error);
+  // Opens the output for a direct write: a new file. *viaTemporary when the
+  // name exists already (it is then replaced by a rename).
+  DWORD openDirect(const win::HeldFolder& folder, const std::wstring& name, win::FileHandle* out, bool* viaTemporary);
   ExtractResult fail(ExtractResult code, DWORD error);
 
   HMODULE module_ = nullptr;
@@ -99,6 +120,5 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   CatalogueIndex index_;
   Porter::FileExtractorStatus* status_ = nullptr;
   DWORD lastError_ = 0;
-  std::set<std::string> readyFolders_;  // accepted by ensureDirectory since init
-  FolderGuard guard_;                   // checks each folder before its first file (folder_guard.h)
+  std::map<std::string, win::HeldFolder> held_;  // target folders, held from their first file to close
 };

@@ -43,7 +43,30 @@ unsigned long long randomBits() {
 
 }  // namespace
 
-std::wstring privateAccessList() {
+bool runsElevated() {
+  KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return true;
+  const int kTokenElevation = 20;
+  DWORD elevated = 0;
+  DWORD size = 0;
+  if (GetTokenInformation(token.get(), static_cast<TOKEN_INFORMATION_CLASS>(kTokenElevation), &elevated,
+                          sizeof(elevated), &size)) {
+    return elevated != 0;
+  }
+  // No elevation on this system: administrator rights are the group's.
+  GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size);
+  std::vector<BYTE> data(size ? size : 1);
+  if (!size || !GetTokenInformation(token.get(), TokenGroups, data.data(), size, &size)) return true;
+  const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(data.data());
+  for (DWORD i = 0; i < groups->GroupCount; ++i) {
+    if ((groups->Groups[i].Attributes & SE_GROUP_ENABLED) && IsWellKnownSid(groups->Groups[i].Sid, WinBuiltinAdministratorsSid)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::wstring privateAccessList(bool elevated) {
   std::wstring user;
   KernelHandle token;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) {
@@ -58,43 +81,65 @@ std::wstring privateAccessList() {
     }
   }
   std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-  if (!user.empty()) sddl += L"(A;OICI;FRFX;;;" + user + L")";
+  if (!user.empty()) sddl += (elevated ? L"(A;OICI;FRFX;;;" : L"(A;OICI;FA;;;") + user + L")";
   return sddl;
 }
 
-std::wstring createPrivateFolder(const wchar_t* prefix, DWORD* error) {
-  *error = ERROR_SUCCESS;
+std::wstring privateAccessList() { return privateAccessList(runsElevated()); }
+
+DWORD PrivateFolder::create(const wchar_t* prefix) {
+  remove();
   const std::wstring temp = temporaryFolder();
-  if (temp.empty()) {
-    *error = GetLastError();
-    return std::wstring();
-  }
+  if (temp.empty()) return GetLastError() != ERROR_SUCCESS ? GetLastError() : static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
+  DWORD error = temp_.open(temp, false);
+  if (error != ERROR_SUCCESS) return error;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(privateAccessList().c_str(), SDDL_REVISION_1, &descriptor,
                                                             nullptr)) {
-    *error = GetLastError();
-    return std::wstring();
+    error = GetLastError();
+    temp_.release();
+    return error;
   }
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-  std::wstring folder;
-  for (int attempt = 0; attempt < 8 && folder.empty(); ++attempt) {
+  error = ERROR_ALREADY_EXISTS;
+  for (int attempt = 0; attempt < 8 && error == ERROR_ALREADY_EXISTS; ++attempt) {
     wchar_t digits[20];
     unsigned long long bits = randomBits();
     wsprintfW(digits, L"-%08lx%08lx", static_cast<unsigned long>(bits >> 32),
               static_cast<unsigned long>(bits & 0xFFFFFFFFu));
-    std::wstring candidate = temp + prefix + digits;
+    const std::wstring name = std::wstring(prefix) + digits;
     // Fails when anything of that name exists: a folder someone made in
     // advance is never used.
-    if (CreateDirectoryW(candidate.c_str(), &attributes)) {
-      folder = candidate + L"\\";
-    } else {
-      *error = GetLastError();
-      if (*error != ERROR_ALREADY_EXISTS) break;
+    error = temp_.createSubfolder(name, descriptor, &folder_);
+    if (error == ERROR_SUCCESS) {
+      name_ = name;
+      path_ = temp + name + L"\\";
     }
   }
   LocalFree(descriptor);
-  if (!folder.empty()) *error = ERROR_SUCCESS;
-  return folder;
+  if (error != ERROR_SUCCESS) temp_.release();
+  return error;
+}
+
+DWORD PrivateFolder::remove() {
+  if (!temp_.valid()) return ERROR_SUCCESS;
+  folder_.release();
+  // By its name in the held temporary folder, the name itself: should its
+  // owner have put something else there meanwhile, only an empty folder or a
+  // link of theirs can go.
+  DWORD error = name_.empty() ? static_cast<DWORD>(ERROR_SUCCESS) : temp_.remove(name_);
+  temp_.release();
+  name_.clear();
+  path_.clear();
+  return error;
+}
+
+std::wstring createPrivateFolder(const wchar_t* prefix, DWORD* error) {
+  PrivateFolder folder;
+  *error = folder.create(prefix);
+  std::wstring path = folder.path();
+  // Kept: the caller uses it by its name and removes it itself.
+  if (*error == ERROR_SUCCESS) folder.keep();
+  return path;
 }
 
 }  // namespace win

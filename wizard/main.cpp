@@ -15,6 +15,7 @@
 #include "pages/page_welcome.h"
 #include "payload/payload_check.h"
 #include "resources/resource_ids.h"
+#include "platform/held_folder.h"
 #include "wizard/dll_search.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui.h"
@@ -51,6 +52,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // in (see dll_search.h). Where the system offers neither means, the run goes
   // on as before; there is nothing the user could do about it.
   hardenDllSearch();
+  // Where the system has it, no junction a non-administrator made is followed
+  // by this process (see platform/held_folder.h for the folders it writes).
+  win::enableRedirectionGuard();
 
   // The payload is proven sound on a thread of its own while the user reads
   // the first pages; the progress page takes the result before its first change.

@@ -17,6 +17,8 @@
 #include "addon/addon_file_generator.h"
 #include "addon/addon_text.h"
 #include "install/addon_edit.h"
+#include "platform/held_folder.h"
+#include "uninstaller/scratch.h"
 
 namespace {
 
@@ -262,9 +264,15 @@ TEST_F(AddonFiles, EveryFailureLeavesTheAddonFileAndTheTemporaryFolderAsTheyWere
 // What the temporary folder holds while the edited copy is written.
 std::string g_tempFolder;
 std::vector<std::string> g_seenInTemp, g_seenInPrivate;
+bool g_renamedAway = false;
 BOOL WINAPI noteWhereItIs(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED o) {
   g_seenInTemp = listFolder(g_tempFolder);
   g_seenInPrivate = g_seenInTemp.size() == 1 ? listFolder(g_tempFolder + g_seenInTemp[0] + "\\") : g_seenInPrivate;
+  // Its owner would rename it away here and put a link in its place.
+  if (g_seenInTemp.size() == 1) {
+    const std::string folder = g_tempFolder + g_seenInTemp[0];
+    g_renamedAway = MoveFileA(folder.c_str(), (folder + "-away").c_str()) != FALSE;
+  }
   return WriteFile(h, data, size, written, o);
 }
 
@@ -275,6 +283,7 @@ TEST_F(AddonFiles, TheEditedCopyIsWrittenInANewPrivateFolderOfTheTemporaryFolder
   g_tempFolder = tmp_;
   g_seenInTemp.clear();
   g_seenInPrivate.clear();
+  g_renamedAway = true;
   setAddonWriteFileForTesting(noteWhereItIs);
   ASSERT_TRUE(regTransponder().ok());
   setAddonWriteFileForTesting(nullptr);
@@ -285,7 +294,47 @@ TEST_F(AddonFiles, TheEditedCopyIsWrittenInANewPrivateFolderOfTheTemporaryFolder
   EXPECT_EQ(folder.find_first_not_of("0123456789abcdef", 8), std::string::npos) << folder;
   ASSERT_EQ(g_seenInPrivate.size(), 1u);
   EXPECT_EQ(g_seenInPrivate[0].rfind("tl", 0), 0u) << g_seenInPrivate[0];
+  EXPECT_FALSE(g_renamedAway) << "the private folder is not held while its file is written";
   EXPECT_TRUE(leftInTemp().empty()) << "left: " << leftInTemp()[0];
+}
+
+// The installer runs elevated and dll.xml lies in the user's own folder: a
+// link they put in place of the file or of its folder must not lead the
+// edit to a file of the system. Under Wine a Unix link stands in for it; the
+// link decision is the one of a standard user, who may write nowhere else.
+TEST_F(AddonFiles, LinksInPlaceOfTheFileOrItsFolderLeaveTheirTargetsAlone) {
+  char windows[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  const std::string victimFolder = std::string(windows) + "\\tl-victim-" + std::to_string(GetCurrentProcessId()) + "\\";
+  const std::string victim = victimFolder + "dll.xml";
+  const std::string linkedFolder = root_ + "linked\\";
+  struct Cleanup {
+    std::vector<std::string> links;
+    std::string folder;
+    ~Cleanup() {
+      for (const std::string& l : links) uninst_test::removeUnixLink(l);
+      win::linkMayBeFollowed = win::ownerMayFollow;
+      removeTree(folder);
+    }
+  } cleanup{{file_, root_ + "linked"}, victimFolder};
+  const std::string system = crlf({"<SimBase.Document>", "</SimBase.Document>"});
+  ASSERT_TRUE(CreateDirectoryA(victimFolder.c_str(), nullptr));
+  ASSERT_TRUE(writeBytes(victim, system));
+  win::linkMayBeFollowed = [](HANDLE, HANDLE) { return false; };
+  uninst_test::makeUnixLink(file_, victim);  // Wine shows a link to a file as the file
+  ASSERT_TRUE(readBytes(file_) == system);
+  ASSERT_TRUE(uninst_test::makeUnixLink(root_ + "linked", victimFolder));
+  const struct {
+    std::string folder;
+    AddonResult result;
+  } cases[] = {{fsx_, AddonResult::ReadFailed}, {linkedFolder, AddonResult::NoAddonFolder}};
+  for (const auto& c : cases) {
+    AddonStatus s = registerAddonWithStatus(c.folder.c_str(), "dll.xml", "TowerLink Transponder", kDir, "tltrans10.dll");
+    EXPECT_EQ(static_cast<int>(s.result), static_cast<int>(c.result)) << c.folder;
+    EXPECT_EQ(s.windowsError, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << c.folder;
+    EXPECT_TRUE(readBytes(victim) == system) << c.folder << ": the file the link leads to changed";
+  }
+  EXPECT_TRUE(leftInTemp().empty());
 }
 
 TEST_F(AddonFiles, AnAddonFileThatIsAFolderIsReportedAndLeftAlone) {

@@ -713,10 +713,10 @@ class SilentStatus : public Porter::FileExtractorStatus {
   void fileFinished() override {}
 };
 
-TEST_F(WorkerTest, AFolderRemovedDuringARunIsMadeAgainForTheNextFile) {
-  // The extractor remembers the folders it has made in a run so that it need
-  // not probe them before every file; one that has gone meanwhile must still
-  // be made again rather than fail the next file.
+TEST_F(WorkerTest, AFolderHeldDuringARunCannotBeRemovedAndTheNextFileLandsInIt) {
+  // The extractor holds every folder it writes into from its first file to
+  // close: nobody can remove or rename it meanwhile, and the next file goes
+  // into the same folder. After close it is let go.
   Payload payload;
   ASSERT_TRUE(payload.build()) << payload.error();
   SilentStatus status;
@@ -725,13 +725,15 @@ TEST_F(WorkerTest, AFolderRemovedDuringARunIsMadeAgainForTheNextFile) {
   const std::string folder = out_.file("again\\deep");
   EXPECT_EQ(extractor->extractFile("/tl/global/readme.txt", (folder + "\\readme.txt").c_str(), false),
             ExtractResult::Ok);
-  ASSERT_TRUE(tltest::removeTree(out_.file("again")));
+  EXPECT_FALSE(MoveFileA(folder.c_str(), out_.file("again\\moved").c_str())) << "a held folder was renamed";
+  tltest::removeTree(out_.file("again"));
   EXPECT_EQ(extractor->extractFile("/tl/global/towerlink.ico", (folder + "\\towerlink.ico").c_str(), false),
             ExtractResult::Ok);
-  extractor->close();
   std::string bytes;
   ASSERT_TRUE(tltest::readFile(folder + "\\towerlink.ico", &bytes));
   EXPECT_TRUE(bytes == payload.bytes("\\tl\\global\\towerlink.ico"));
+  extractor->close();
+  EXPECT_TRUE(tltest::removeTree(out_.file("again"))) << "the folder is still held after close";
 }
 
 // ---- the choices, turned into a run -----------------------------------------------

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "payload/file_extractor_impl.h"
+#include "platform/file_names.h"
+#include "platform/held_folder.h"
+#include "platform/image_version.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 #include "system/uninstaller_setup_impl.h"
@@ -621,39 +624,99 @@ TEST_F(ExtractorTest, TargetsThatCannotBeWrittenFailWithoutOverflow) {
   EXPECT_EQ(status.count(Report::Finished), 0u);
 }
 
-// A simulator folder that a standard user may change (C:\FS9): a link in
-// place of one of its folders may lead to another drive, never into the
-// Windows folder. Under Wine a Unix link is the reparse point.
-TEST_F(ExtractorTest, AFolderReachedThroughALinkIntoTheWindowsFolderGetsNothing) {
+// ---- hostile layouts ----------------------------------------------------------
+
+std::string fixtureBytes(const char* file);  // a build-time fixture DLL's bytes (below)
+
+// Windows decides whether a link may be followed by its owner and the access
+// list of the folder it leads to; Wine reports neither. This stands in for
+// the decision of a link made by the standard user who owns the simulator:
+// they may write below the folders listed here, nowhere else.
+std::vector<std::wstring> g_userMayWrite;
+
+bool userMayWrite(HANDLE, HANDLE target) {
+  std::wstring real = win::finalPathByHandle(target);
+  if (real.compare(0, 4, L"\\\\?\\") == 0) real = real.substr(4);
+  CharUpperBuffW(&real[0], static_cast<DWORD>(real.size()));
+  for (std::wstring allowed : g_userMayWrite) {
+    CharUpperBuffW(&allowed[0], static_cast<DWORD>(allowed.size()));
+    if (real.compare(0, allowed.size(), allowed) == 0 &&
+        (real.size() == allowed.size() || real[allowed.size()] == L'\\')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Puts the stand-in decision in place for one test, and the real one back.
+struct UserLinks {
+  explicit UserLinks(const std::vector<std::string>& writable) {
+    g_userMayWrite.clear();
+    for (const std::string& folder : writable) {
+      std::wstring real = win::finalPathByHandle(
+          win::FileHandle(CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+              .get());
+      g_userMayWrite.push_back(real.compare(0, 4, L"\\\\?\\") == 0 ? real.substr(4) : real);
+    }
+    win::linkMayBeFollowed = userMayWrite;
+  }
+  ~UserLinks() { win::linkMayBeFollowed = win::ownerMayFollow; }
+};
+
+// A simulator folder that a standard user may change (C:\FS9): links they
+// made in place of its folders and files, under Wine Unix links, which show
+// as reparse points. A link is followed only where its maker may write; a
+// link or a second name in place of a file is replaced, never written through.
+TEST_F(ExtractorTest, HostileLayoutsNeverLeadAWriteOutOfTheHeldFolders) {
   load(sampleFiles());
+  const std::string pid = std::to_string(GetCurrentProcessId());
   char windows[MAX_PATH];
   ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
-  const std::string victim = std::string(windows) + "\\tl-victim-" + std::to_string(GetCurrentProcessId());
-  // Another drive, as far as the check can tell: outside every system folder
-  // (the temporary folder is in the user's profile).
-  const std::string sim = temp.file("FS9"), elsewhere = "C:\\tl-elsewhere-" + std::to_string(GetCurrentProcessId());
+  const std::string victim = std::string(windows) + "\\tl-victim-" + pid;
+  const std::string outside = "Z:\\tmp\\tl-outside-" + pid;  // outside the prefix
+  const std::string sim = temp.file("FS9"), elsewhere = "C:\\tl-elsewhere-" + pid;  // another drive, the user's
+  const std::string rootFile = "C:\\readme.txt";
+  ASSERT_FALSE(tltest::fileExists(rootFile));
   // Links first, then the folders, go on every way out of the test.
   struct Cleanup {
     std::vector<std::string> links, folders;
     ~Cleanup() {
       for (const std::string& l : links) uninst_test::removeUnixLink(l);
       for (const std::string& f : folders) tltest::removeTree(f);
+      DeleteFileA("C:\\readme.txt");
     }
-  } cleanup{{sim + "\\modules", sim + "\\aircraft"}, {victim, elsewhere}};
-  ASSERT_TRUE(CreateDirectoryA(victim.c_str(), nullptr));
+  } cleanup{{sim + "\\windows", sim + "\\root", sim + "\\outside", sim + "\\aircraft", sim + "\\modules\\tltrans9.dll"},
+             {victim, elsewhere, outside}};
+  for (const std::string& f : {victim, sim, sim + "\\modules", elsewhere, outside}) {
+    ASSERT_TRUE(CreateDirectoryA(f.c_str(), nullptr)) << f;
+  }
   ASSERT_TRUE(tltest::writeFile(victim + "\\readme.txt", "not yours"));
-  ASSERT_TRUE(CreateDirectoryA(sim.c_str(), nullptr) && CreateDirectoryA(elsewhere.c_str(), nullptr));
-  ASSERT_TRUE(uninst_test::makeUnixLink(cleanup.links[0], victim));
-  ASSERT_TRUE(uninst_test::makeUnixLink(cleanup.links[1], elsewhere));
+  ASSERT_TRUE(tltest::writeFile(victim + "\\win.ini", "[fonts]\r\n"));
+  ASSERT_TRUE(tltest::writeFile(victim + "\\hard.ini", "one file, two names"));
+  ASSERT_TRUE(uninst_test::makeUnixLink(sim + "\\windows", victim));
+  ASSERT_TRUE(uninst_test::makeUnixLink(sim + "\\root", "C:\\"));
+  ASSERT_TRUE(uninst_test::makeUnixLink(sim + "\\outside", outside));
+  ASSERT_TRUE(uninst_test::makeUnixLink(sim + "\\aircraft", elsewhere));
+  // Wine shows a Unix link to a file as a plain file: its bytes tell it is there.
+  uninst_test::makeUnixLink(sim + "\\modules\\tltrans9.dll", victim + "\\win.ini");
+  ASSERT_EQ(read(sim + "\\modules\\tltrans9.dll"), "[fonts]\r\n");
+  ASSERT_TRUE(CreateHardLinkA((sim + "\\modules\\tlmod9.dll").c_str(), (victim + "\\hard.ini").c_str(), nullptr));
+  UserLinks links({temp.path(), elsewhere});
   Record record;
+  const std::string readme = contentOf(sampleFiles(), "\\tl\\global\\readme.txt");
   const struct {
     std::string target;  // a file, or with a closing backslash a folder for /tl/global
     ExtractResult expected;
   } cases[] = {
-      {sim + "\\modules\\readme.txt", ExtractResult::FolderNotCreated},
-      {sim + "\\modules\\new\\deeper\\", ExtractResult::FolderNotCreated},
-      {sim + "\\aircraft\\readme.txt", ExtractResult::Ok},
+      {sim + "\\windows\\readme.txt", ExtractResult::FolderNotCreated},       // into the Windows folder
+      {sim + "\\windows\\new\\deeper\\", ExtractResult::FolderNotCreated},   // no folder made there either
+      {sim + "\\root\\readme.txt", ExtractResult::FolderNotCreated},          // to the drive root
+      {sim + "\\outside\\readme.txt", ExtractResult::FolderNotCreated},       // out of the prefix
+      {sim + "\\aircraft\\readme.txt", ExtractResult::Ok},                    // to the user's own other drive
       {sim + "\\aircraft\\vip\\", ExtractResult::Ok},
+      {sim + "\\modules\\tltrans9.dll", ExtractResult::Ok},                   // a link to a file: replaced
+      {sim + "\\modules\\tlmod9.dll", ExtractResult::Ok},                     // a second name: replaced
   };
   for (const auto& c : cases) {
     for (bool guarded : {false, true}) {
@@ -663,14 +726,77 @@ TEST_F(ExtractorTest, AFolderReachedThroughALinkIntoTheWindowsFolderGetsNothing)
                                  : extractor.extractFile("/tl/global/readme.txt", c.target.c_str(), guarded);
       EXPECT_EQ(toInt(r), toInt(c.expected)) << c.target << " guarded " << guarded;
       if (c.expected != ExtractResult::Ok) EXPECT_EQ(extractor.lastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+      if (!isFolder && c.expected == ExtractResult::Ok) {
+        EXPECT_TRUE(read(c.target) == readme) << c.target << " guarded " << guarded;
+        const DWORD a = GetFileAttributesA(c.target.c_str());
+        EXPECT_FALSE(a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) << c.target;
+      }
     }
   }
   extractor.close();
-  EXPECT_EQ(tltest::listFiles(victim), std::vector<std::string>{"readme.txt"});
+  EXPECT_EQ(tltest::listFiles(victim), (std::vector<std::string>{"hard.ini", "readme.txt", "win.ini"}));
   EXPECT_EQ(read(victim + "\\readme.txt"), "not yours");
-  EXPECT_FALSE(tltest::directoryExists(victim + "\\new")) << "a folder was made where the link leads";
+  EXPECT_EQ(read(victim + "\\win.ini"), "[fonts]\r\n");
+  EXPECT_EQ(read(victim + "\\hard.ini"), "one file, two names");
+  EXPECT_FALSE(tltest::fileExists(rootFile)) << "a file was written into the drive root";
+  EXPECT_TRUE(tltest::listFiles(outside).empty());
+  EXPECT_EQ(tltest::listFiles(sim + "\\modules"), (std::vector<std::string>{"tlmod9.dll", "tltrans9.dll"}));
   EXPECT_TRUE(tltest::fileExists(elsewhere + "\\readme.txt"));
   EXPECT_FALSE(tltest::listFiles(elsewhere + "\\vip").empty());
+}
+
+// The guarded replace of a module, with the simulator's modules folder a link
+// the user may follow, retargeted by that user between the version read and
+// the move (an opportunistic lock gives them that moment on Windows): the
+// move happens in the folder that was checked and held, and nothing where the
+// link leads now is moved, written or deleted.
+TEST_F(ExtractorTest, GuardedReplaceStaysInTheHeldFolderWhenTheLinkIsRetargeted) {
+  const std::string incoming = fixtureBytes("version_3_4_0_2.dll");
+  load({{"\\fs\\modules\\fsuipc.dll", incoming}});
+  const std::string pid = std::to_string(GetCurrentProcessId());
+  char windows[MAX_PATH];
+  ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  const std::string victim = std::string(windows) + "\\tl-victim-" + pid;
+  const std::string mine = temp.file("mine"), link = temp.file("modules");
+  struct Cleanup {
+    std::string link, victim;
+    ~Cleanup() {
+      uninst_test::removeUnixLink(link);
+      tltest::removeTree(victim);
+    }
+  } cleanup{link, victim};
+  ASSERT_TRUE(CreateDirectoryA(victim.c_str(), nullptr) && CreateDirectoryA(mine.c_str(), nullptr));
+  ASSERT_TRUE(tltest::writeFile(victim + "\\fsuipc.dll", "the system's own"));
+  ASSERT_TRUE(uninst_test::makeUnixLink(link, mine));
+  UserLinks links({temp.path()});
+  struct Retarget {
+    std::string link, to;
+    int calls = 0;
+    static void run(void* context) {
+      auto* self = static_cast<Retarget*>(context);
+      ++self->calls;
+      uninst_test::removeUnixLink(self->link);
+      EXPECT_TRUE(uninst_test::makeUnixLink(self->link, self->to));
+    }
+  } retarget{link, victim};
+  extractor.beforeReplace = Retarget::run;
+  extractor.beforeReplaceContext = &retarget;
+  for (const char* old : {"version_3_4_0_1.dll", "version_3_5_0_0.dll"}) {  // replaced, then kept
+    uninst_test::removeUnixLink(link);
+    ASSERT_TRUE(uninst_test::makeUnixLink(link, mine));
+    ASSERT_TRUE(tltest::writeFile(mine + "\\fsuipc.dll", fixtureBytes(old)));
+    EXPECT_EQ(extractor.extractFile("/fs/modules/fsuipc.dll", (link + "\\fsuipc.dll").c_str(), true),
+              ExtractResult::Ok)
+        << old;
+    extractor.close();  // lets go of the held folder for the next round
+    ASSERT_TRUE(extractor.init(payload.module(), &status));
+    EXPECT_TRUE(read(mine + "\\fsuipc.dll") == (old == std::string("version_3_4_0_1.dll") ? incoming : fixtureBytes(old)))
+        << old;
+    EXPECT_EQ(tltest::listFiles(mine), std::vector<std::string>{"fsuipc.dll"}) << old << ": the temporary file must go";
+    EXPECT_EQ(tltest::listFiles(victim), std::vector<std::string>{"fsuipc.dll"}) << old;
+    EXPECT_EQ(read(victim + "\\fsuipc.dll"), "the system's own") << old;
+  }
+  EXPECT_EQ(retarget.calls, 2);
 }
 
 // ---- folders -----------------------------------------------------------------
@@ -721,6 +847,37 @@ std::string fixtureBytes(const char* file) {
   std::string bytes;
   if (file != nullptr) EXPECT_TRUE(tltest::readFile(tltest::fixturePath(file), &bytes)) << file;
   return bytes;
+}
+
+// The version is read from the bytes of the file that was opened, which
+// anyone may have written: every cut and every damaged byte is answered
+// without reading outside the bytes, and only the whole image gives the parts.
+TEST(ProductVersion, DamagedImagesAreReadInsideTheirBytes) {
+  const std::string image = fixtureBytes("version_3_4_0_2.dll");
+  ASSERT_FALSE(image.empty());
+  auto parts = [](const std::string& bytes, uint16_t out[4]) {
+    std::vector<uint8_t> copy(bytes.begin(), bytes.end());  // its own buffer of exactly that size
+    return win::imageProductVersion(copy.data(), copy.size(), out);
+  };
+  uint16_t whole[4] = {0, 0, 0, 0};
+  ASSERT_TRUE(parts(image, whole));
+  EXPECT_EQ(whole[3], 2);
+  size_t found = 0;
+  for (size_t length = 0; length < image.size(); length += 13) {
+    uint16_t out[4] = {7, 7, 7, 7};
+    found += parts(image.substr(0, length), out) ? 1 : 0;
+  }
+  uint32_t seed = 21;
+  for (int round = 0; round < 2000; ++round) {
+    std::string damaged = image;
+    for (int i = 0; i < 4; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      damaged[(seed >> 8) % damaged.size()] = static_cast<char>(seed >> 24);
+    }
+    uint16_t out[4];
+    parts(damaged, out);
+  }
+  EXPECT_LT(found, image.size() / 13) << "a cut image still gave a version every time";
 }
 
 TEST_F(ExtractorTest, GuardedReplaceKeepsAnEqualOrNewerTarget) {

@@ -196,30 +196,39 @@ TEST(DeleteRegistryTree, RemovesTheKeyWithSubkeysAndRefusesOthersKeys) {
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_BAD_PATHNAME));
 }
 
-TEST(PrivateFolder, IsNewEachTimeAndOnlyAdministratorsMayWriteIt) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(privateAccessList().c_str(), SDDL_REVISION_1,
-                                                                   &descriptor, nullptr));
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
-  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "it would inherit the temporary folder's permissions";
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
-  ASSERT_TRUE(present && dacl);
-  ASSERT_EQ(dacl->AceCount, 3u);
-  const DWORD write = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
-                      WRITE_OWNER | FILE_DELETE_CHILD | GENERIC_WRITE | GENERIC_ALL;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
-    ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-    PSID sid = &ace->SidStart;
-    const bool admin = IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
-    EXPECT_EQ((ace->Mask & write) != 0, admin) << "entry " << i;
+// Elevated, only administrators may write the folder; run without
+// administrator rights the program is the user, who then must write it too.
+// Wine stores no access lists: both are checked as they are made.
+TEST(PrivateFolder, IsNewEachTimeAndOnlyAdministratorsMayWriteItWhenElevated) {
+  for (bool elevated : {true, false}) {
+    SCOPED_TRACE(elevated ? "elevated" : "not elevated");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(privateAccessList(elevated).c_str(),
+                                                                     SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "it would inherit the temporary folder's permissions";
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl);
+    ASSERT_EQ(dacl->AceCount, 3u);
+    const DWORD write = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | DELETE |
+                        WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD | GENERIC_WRITE | GENERIC_ALL;
+    const DWORD create = FILE_ADD_FILE | DELETE | FILE_DELETE_CHILD;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      ACCESS_ALLOWED_ACE* ace = nullptr;
+      ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+      ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+      PSID sid = &ace->SidStart;
+      const bool admin = IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+      EXPECT_EQ((ace->Mask & write) != 0, admin || !elevated) << "entry " << i;
+      if (!elevated) EXPECT_EQ(ace->Mask & create, create) << "entry " << i << ": no temporary file could be made";
+    }
+    LocalFree(descriptor);
   }
-  LocalFree(descriptor);
+  EXPECT_EQ(privateAccessList(), privateAccessList(win::runsElevated()));
 
   DWORD error = 0;
   std::wstring a = createPrivateFolder(&error), b = createPrivateFolder(&error);

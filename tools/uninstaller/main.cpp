@@ -10,6 +10,7 @@
 #include "tools/uninstaller/uninstall_record.h"
 #include "tools/uninstaller/uninstaller.h"
 #include "wizard/ansi_code_page.h"
+#include "platform/held_folder.h"
 #include "wizard/dll_search.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -19,6 +20,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // started from (see wizard/dll_search.h). The program imports Known DLLs
   // only; comctl32 is loaded by full path (progress_window.cpp).
   hardenDllSearch();
+  // Where the system has it, no junction a non-administrator made is followed.
+  win::enableRedirectionGuard();
 
   const std::string self = moduleFileName();
   CommandLine args;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/held_folder.h"
 #include "wizard/ansi_code_page.h"
 
 namespace uninst {
@@ -72,12 +73,31 @@ bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) 
     *error = GetLastError();
     return false;
   }
-  const std::wstring folder = createPrivateFolder(error);
-  if (folder.empty()) return false;
+  // Held from its creation to its removal (platform/private_folder.h).
+  win::PrivateFolder privateFolder;
+  *error = privateFolder.create(L"tluninstall");
+  if (*error != ERROR_SUCCESS) return false;
+  const std::wstring folder = privateFolder.path();
   const std::wstring copy = folder + kCopyName;
   if (!CopyFileW(self.c_str(), copy.c_str(), TRUE)) {
     *error = GetLastError();
-    RemoveDirectoryW(folder.substr(0, folder.size() - 1).c_str());
+    return false;
+  }
+  // The copy, once written, is opened again read-only, shared for reading
+  // only, by its name in the held folder, and held until its process has
+  // started: nobody can change or replace it between its making and its start.
+  win::FileHandle heldCopy;
+  *error = privateFolder.folder().openFile(kCopyName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                            1 /* FILE_OPEN */, &heldCopy);
+  DWORD attributes = 0;
+  if (*error == ERROR_SUCCESS && (win::handleAttributes(heldCopy.get(), &attributes) != ERROR_SUCCESS ||
+                                  (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || win::linkCount(heldCopy.get()) != 1 ||
+                                  !privateFolder.folder().holds(heldCopy.get(), kCopyName))) {
+    *error = ERROR_ACCESS_DENIED;
+  }
+  if (*error != ERROR_SUCCESS) {
+    heldCopy.reset();
+    DeleteFileW(copy.c_str());
     return false;
   }
   // This process waits while the copy removes the product folder; its current
@@ -102,11 +122,12 @@ bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, system.c_str(), &startup,
-                      &info)) {
-    *error = GetLastError();
+  const BOOL started = CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      system.c_str(), &startup, &info);
+  if (!started) *error = GetLastError();
+  heldCopy.reset();
+  if (!started) {
     DeleteFileW(copy.c_str());
-    RemoveDirectoryW(folder.substr(0, folder.size() - 1).c_str());
     return false;
   }
   win::KernelHandle process(info.hProcess);
@@ -132,7 +153,7 @@ bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) 
   }
   // The folder after its files: the restart removes them in this order.
   const std::wstring bare = folder.substr(0, folder.size() - 1);
-  if (!RemoveDirectoryW(bare.c_str()) && later) MoveFileExW(bare.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (privateFolder.remove() != ERROR_SUCCESS && later) MoveFileExW(bare.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   return true;
 }
 

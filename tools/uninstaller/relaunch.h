@@ -7,11 +7,13 @@
 // The temporary folder belongs to the user, also to the part of the user that
 // runs without administrator rights, while the copy runs elevated. So the
 // copy's folder gets a name nobody can guess, is created only if no such
-// folder exists yet (CreateDirectory fails on an existing one, so nothing
-// prepared in advance is ever used), and gets a protected access list:
-// SYSTEM and the administrators have full control, the user may only read.
-// Nobody without administrator rights can put a DLL beside the copy, swap the
-// copy between its copying and its start, or replace its log.
+// folder exists yet, relative to the temporary folder held open, and held
+// until it is removed, and gets a protected access list: SYSTEM and the
+// administrators have full control, the user may only read. The copy is
+// opened again read-only, shared for reading only, and held until its
+// process has started. Nobody without administrator rights can put a DLL
+// beside the copy, swap the copy between its copying and its start, or
+// replace its log.
 //
 // The copy undoes the record. When it reaches the DeleteFile of the original,
 // that file is still the waiting process's running image: it cannot be

@@ -5,58 +5,11 @@
 
 #include "tools/uninstaller/removal_plan.h"
 #include "platform/handles.h"
+#include "platform/held_folder.h"
 
 namespace uninst {
 
 namespace {
-
-// ntdll is mapped into every process, so these are found without loading
-// anything: they change a file through a handle already opened and checked,
-// on every Windows since NT 4 (SetFileInformationByHandle needs Vista).
-typedef LONG NtStatus;
-struct IoStatusBlock {
-  union {
-    NtStatus Status;
-    PVOID Pointer;
-  };
-  ULONG_PTR Information;
-};
-struct FileBasicInformation {
-  LARGE_INTEGER CreationTime, LastAccessTime, LastWriteTime, ChangeTime;  // 0: unchanged
-  ULONG FileAttributes;
-};
-struct FileDispositionInformation {
-  BOOLEAN DeleteFile;
-};
-struct FileAttributeTagInformation {
-  ULONG FileAttributes;
-  ULONG ReparseTag;
-};
-const int kFileBasicInformation = 4;
-const int kFileDispositionInformation = 13;
-const int kFileAttributeTagInformation = 35;
-const NtStatus kStatusDirectoryNotEmpty = static_cast<NtStatus>(0xC0000101);
-using NtSetInformationFileFn = NtStatus(WINAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, int);
-using NtQueryInformationFileFn = NtStatus(WINAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, int);
-using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(NtStatus);
-
-template <typename Fn>
-Fn procedure(const wchar_t* module, const char* name) {
-  HMODULE m = GetModuleHandleW(module);
-  return m ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
-}
-
-struct SystemCalls {
-  NtSetInformationFileFn setInformation = procedure<NtSetInformationFileFn>(L"ntdll.dll", "NtSetInformationFile");
-  NtQueryInformationFileFn queryInformation =
-      procedure<NtQueryInformationFileFn>(L"ntdll.dll", "NtQueryInformationFile");
-  RtlNtStatusToDosErrorFn toDosError = procedure<RtlNtStatusToDosErrorFn>(L"ntdll.dll", "RtlNtStatusToDosError");
-};
-
-const SystemCalls& calls() {
-  static const SystemCalls c;
-  return c;
-}
 
 bool isGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
@@ -137,55 +90,10 @@ bool isChildOf(HANDLE h, const std::wstring& parentFinal) {
   return sameName(parentPath(final), parentFinal) && pathDepth(final) == pathDepth(parentFinal) + 1;
 }
 
-DWORD statusToError(NtStatus status) {
-  RtlNtStatusToDosErrorFn fn = calls().toDosError;
-  return fn ? static_cast<DWORD>(fn(status)) : static_cast<DWORD>(ERROR_GEN_FAILURE);
-}
-
-// The attributes of an open file or folder; 0 on success. Asks for nothing
-// else: GetFileInformationByHandle also asks for the volume's serial number,
-// which costs a round trip to the volume manager on every call (under Wine
-// about a millisecond, most of the time of one removal).
-DWORD attributesOf(HANDLE h, DWORD* attributes) {
-  NtQueryInformationFileFn fn = calls().queryInformation;
-  if (fn) {
-    FileAttributeTagInformation info = {};
-    IoStatusBlock io = {};
-    NtStatus s = fn(h, &io, &info, sizeof(info), kFileAttributeTagInformation);
-    if (s >= 0) {
-      *attributes = info.FileAttributes;
-      return ERROR_SUCCESS;
-    }
-  }
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h, &info)) return GetLastError();
-  *attributes = info.dwFileAttributes;
-  return ERROR_SUCCESS;
-}
-
-// Sets the attributes of an open file or folder; 0 on success.
-DWORD setAttributes(HANDLE h, DWORD attributes) {
-  NtSetInformationFileFn fn = calls().setInformation;
-  if (!fn) return ERROR_PROC_NOT_FOUND;
-  FileBasicInformation info = {};
-  info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-  IoStatusBlock io = {};
-  NtStatus s = fn(h, &io, &info, sizeof(info), kFileBasicInformation);
-  return s >= 0 ? ERROR_SUCCESS : statusToError(s);
-}
-
-// Marks an open file or folder for deletion when its handle closes. A folder
-// that is not empty gives ERROR_DIR_NOT_EMPTY and stays.
-DWORD markForDeletion(HANDLE h) {
-  NtSetInformationFileFn fn = calls().setInformation;
-  if (!fn) return ERROR_PROC_NOT_FOUND;
-  FileDispositionInformation info = {TRUE};
-  IoStatusBlock io = {};
-  NtStatus s = fn(h, &io, &info, sizeof(info), kFileDispositionInformation);
-  if (s >= 0) return ERROR_SUCCESS;
-  if (s == kStatusDirectoryNotEmpty) return ERROR_DIR_NOT_EMPTY;
-  return statusToError(s);
-}
+// The attributes of an open file or folder, from its handle alone; 0 on
+// success (platform/held_folder.h: GetFileInformationByHandle would also ask
+// the volume manager for the serial number, about a millisecond under Wine).
+DWORD attributesOf(HANDLE h, DWORD* attributes) { return win::handleAttributes(h, attributes); }
 
 // Opens an item inside a held folder to be deleted through its handle.
 HANDLE openForDeletion(const std::wstring& systemPath) {
@@ -199,10 +107,11 @@ HANDLE openForDeletion(const std::wstring& systemPath) {
 DWORD deleteThroughHandle(HANDLE h, DWORD attributes) {
   bool cleared = false;
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    cleared = setAttributes(h, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) == ERROR_SUCCESS;
+    cleared = win::setAttributes(h, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) == ERROR_SUCCESS;
   }
-  DWORD error = markForDeletion(h);
-  if (error != ERROR_SUCCESS && cleared) setAttributes(h, attributes);
+  // A folder that is not empty gives ERROR_DIR_NOT_EMPTY and stays.
+  DWORD error = win::deleteOnClose(h);
+  if (error != ERROR_SUCCESS && cleared) win::setAttributes(h, attributes);
   return error;
 }
 
@@ -337,19 +246,30 @@ class FolderChain {
     // Without FILE_SHARE_DELETE: nobody can rename or remove it while held.
     // Someone holding it with delete access already leaves it unpinned; the
     // checks below still apply.
+    // Below the drive, by its name relative to the folder held above it
+    // (platform/held_folder.h), so nothing done to the path meanwhile counts.
+    // FILE_TRAVERSE makes the handle take part in sharing: one with
+    // FILE_READ_ATTRIBUTES alone would hold nothing, and the folder could
+    // still be renamed.
+    const ACCESS_MASK access = FILE_READ_ATTRIBUTES | FILE_TRAVERSE;
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 2 && h == INVALID_HANDLE_VALUE; ++attempt) {
-      h = CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-      if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) break;
-      share |= FILE_SHARE_DELETE;
-    }
     Level level;
     level.path = path;
-    level.handle.reset(h);
+    DWORD openError = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 2 && !level.handle.valid(); ++attempt) {
+      if (held_.empty()) {
+        level.handle.reset(CreateFileW(system.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        openError = level.handle.valid() ? static_cast<DWORD>(ERROR_SUCCESS) : GetLastError();
+      } else {
+        openError = win::openRelative(held_.back().handle.get(), path.substr(path.rfind(L'\\') + 1),
+                                      access, share, &level.handle);
+      }
+      if (openError != ERROR_SHARING_VIOLATION) break;
+      share |= FILE_SHARE_DELETE;
+    }
     if (!level.handle.valid()) {
-      r.error = GetLastError();
+      r.error = openError;
       r.outcome = isGone(r.error) ? Outcome::Gone : Outcome::Error;
       return r;
     }
