@@ -248,7 +248,7 @@ void checkUninstallRecord(const Choice& choice) {
   ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "DisplayIcon", &value));
   EXPECT_EQ(value, choice.productDir + "towerlink.ico");
   ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "UninstallString", &value));
-  EXPECT_EQ(value, choice.productDir + "tluninstall.exe TowerLink");
+  EXPECT_EQ(value, "\"" + choice.productDir + "tluninstall.exe\" TowerLink");
   ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "PorterDescription", &value, &type, &bytes));
   EXPECT_EQ(value, "");
   EXPECT_EQ(bytes, 1u);
