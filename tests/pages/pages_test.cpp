@@ -11,6 +11,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -20,6 +21,7 @@
 #include "install/progress_frames.h"
 #include "install/progress_channel.h"
 #include "pages/page_fsdir.h"
+#include "platform/handles.h"
 #include "pages/page_simconnect.h"
 #include "pages/page_tldir.h"
 #include "pages/page_type.h"
@@ -387,6 +389,28 @@ class ProgressPageTest : public PagesTest {
     ASSERT_TRUE(frame_.addPage(&progress_));
     page_ = frame_.pageWindow(0);
   }
+  void TearDown() override {
+    letWorkerEnd(-1);
+    PagesTest::TearDown();
+  }
+  // A run whose worker is the test's own: it waits until letWorkerEnd, then
+  // posts the end message through the channel with that result (none when
+  // negative) and returns.
+  void startRun() {
+    release_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(progress_.startWorker(page_, &ProgressPageTest::heldWorker, this));
+  }
+  void letWorkerEnd(int result) {
+    if (!release_) return;
+    endResult_ = result;
+    SetEvent(release_.get());
+  }
+  static DWORD WINAPI heldWorker(void* param) {
+    auto* self = static_cast<ProgressPageTest*>(param);
+    WaitForSingleObject(self->release_.get(), INFINITE);
+    if (self->endResult_ >= 0) postInstallDone(self->page_, self->endResult_);
+    return 0;
+  }
   void post(UINT message, WPARAM wParam, LPARAM lParam = 0) {
     PostMessageA(page_, message, wParam, lParam);
     pump();
@@ -398,7 +422,9 @@ class ProgressPageTest : public PagesTest {
     return buffer;
   }
 
-  PageProgress progress_;
+  win::KernelHandle release_;
+  std::atomic<int> endResult_{-1};
+  PageProgress progress_;  // after release_: its end waits for the worker
   HWND page_ = nullptr;
 };
 
@@ -413,6 +439,7 @@ TEST_F(ProgressPageTest, BarIsSetUpFromZeroToAThousand) {
 }
 
 TEST_F(ProgressPageTest, BytesAreCountedAcrossFiles) {
+  startRun();
   post(WM_INSTALL_TOTAL, 8);
   post(WM_INSTALL_PROGRESS, 0, 5);
   EXPECT_EQ(bar(), 0);
@@ -430,6 +457,7 @@ TEST_F(ProgressPageTest, BytesAreCountedAcrossFiles) {
 }
 
 TEST_F(ProgressPageTest, NoTotalShowsZeroInsteadOfDividing) {
+  startRun();
   post(WM_INSTALL_TOTAL, 0);
   post(WM_INSTALL_PROGRESS, 7, 7);
   EXPECT_EQ(bar(), 0);
@@ -437,6 +465,7 @@ TEST_F(ProgressPageTest, NoTotalShowsZeroInsteadOfDividing) {
 }
 
 TEST_F(ProgressPageTest, RunsBeyondTwoGigabytesShowCorrectly) {
+  startRun();
   post(WM_INSTALL_TOTAL, 0xF0000000u);
   post(WM_INSTALL_PROGRESS, 0x78000000u, 0x78000000u);
   EXPECT_EQ(bar(), 500);
@@ -444,6 +473,7 @@ TEST_F(ProgressPageTest, RunsBeyondTwoGigabytesShowCorrectly) {
 }
 
 TEST_F(ProgressPageTest, FileTextFromTheChannelIsShownThenCleared) {
+  startRun();
   ProgressCB channel(page_);
   const std::string target = "C:\\Program Files\\TowerLink\\sound\\" + std::string(300, 'w') + ".wav";
   channel.fileStarted("\\tl\\tl\\sound\\x.wav", target.c_str());
@@ -592,6 +622,50 @@ TEST_F(ProgressPageTest, EndMessageWithoutARunIsIgnored) {
   post(WM_INSTALL_DONE, 10);
   EXPECT_NE(frame_.frameWindow(), nullptr) << "a stray end message must not close the installer";
   EXPECT_EQ(ui::waitForMessageBox(GetCurrentProcessId(), kErrorCaption, 300).window, nullptr);
+}
+
+// Any program on the desktop may post the channel's messages (XP has no
+// UIPI). Before a run and during one, forged messages are not acted on: a
+// made-up address is neither read nor freed, a forged end neither closes the
+// installer nor moves on. The worker's own end still ends the run, with the
+// channel's result.
+TEST_F(ProgressPageTest, ForgedMessagesChangeNothing) {
+  char* ours = new char[8];
+  std::memcpy(ours, "planted", 8);
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  } forged[] = {
+      {WM_INSTALL_FILE, 0, static_cast<LPARAM>(0x1234567)},  // reading it would fault
+      {WM_INSTALL_FILE, 0, reinterpret_cast<LPARAM>(ours)},  // freeing it would corrupt the heap
+      {WM_INSTALL_DONE, 0, 0},
+  };
+  for (bool running : {false, true}) {
+    SCOPED_TRACE(running ? "during a run" : "before a run");
+    if (running) startRun();
+    if (!running) {
+      post(WM_INSTALL_TOTAL, 8);
+      post(WM_INSTALL_PROGRESS, 4, 8);
+      EXPECT_EQ(bar(), 0);
+      EXPECT_EQ(text(IDC_PROGRESS_PERCENT), "100%") << "the template's text: nothing was counted";
+    }
+    for (const auto& f : forged) post(f.message, f.wParam, f.lParam);
+    EXPECT_EQ(text(IDC_PROGRESS_STATUS), "Static") << "a file text the channel did not make was shown";
+    EXPECT_NE(frame_.frameWindow(), nullptr) << "a forged end closed the installer";
+    EXPECT_EQ(ui::waitForMessageBox(GetCurrentProcessId(), kErrorCaption, 200).window, nullptr);
+  }
+  EXPECT_STREQ(ours, "planted");
+  delete[] ours;  // still ours: the page never freed it
+
+  BoxAnswerer answerer(kErrorCaption, IDOK);
+  letWorkerEnd(7);
+  ASSERT_TRUE(ui::waitFor([&] {
+    MSG end;
+    return PeekMessageA(&end, page_, WM_INSTALL_DONE, WM_INSTALL_DONE, PM_NOREMOVE) != 0;
+  }, 5000));
+  pump();  // the end message, and its box until answered
+  EXPECT_NE(answerer.text().find("(7)"), std::string::npos) << "the worker's own end: " << answerer.text();
 }
 
 }  // namespace
