@@ -219,7 +219,7 @@ bool FileExtractorImpl::readProductVersion(const char* path, uint16_t parts[4]) 
   return true;
 }
 
-ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDLE output) {
+ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const Consumer& consume) {
   std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[chunkSize_]);
   std::unique_ptr<uint8_t[]> inflated(new (std::nothrow) uint8_t[chunkSize_]);
   if (!input || !inflated) return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
@@ -261,7 +261,7 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDL
       }
       outputFull = z.avail_out == 0;
       if (outputFull || rc == Z_STREAM_END) {
-        if (!writeAll(output, inflated.get(), chunkSize_ - z.avail_out)) {
+        if (!consume(inflated.get(), chunkSize_ - z.avail_out)) {
           result = fail(ExtractResult::WriteFailed, GetLastError());
           return false;
         }
@@ -293,6 +293,15 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDL
   // compressedSize used up but no stream end: the file would be short.
   if (!ended) return fail(ExtractResult::InflateFailed, 0);
   return ExtractResult::Ok;
+}
+
+ExtractResult FileExtractorImpl::inflateFile(const char* name, const Consumer& consume) {
+  lastError_ = 0;
+  const char* nameText = orEmpty(name);
+  if (*nameText == '\0') return ExtractResult::NotInCatalogue;
+  auto found = index_.find(normalizePath(nameText));
+  if (found == index_.end()) return ExtractResult::NotInCatalogue;
+  return inflateEntry(found->second, consume);
 }
 
 ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targetPath, bool replaceIfNewer) {
@@ -328,7 +337,8 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!output.valid()) return fail(ExtractResult::OutputNotCreated, GetLastError());
     removeOnFailure.arm(outputPath);
-    ExtractResult inflated = inflateEntry(entry, output.get());
+    ExtractResult inflated =
+        inflateEntry(entry, [&output](const uint8_t* data, uint32_t size) { return writeAll(output.get(), data, size); });
     if (inflated != ExtractResult::Ok) return inflated;
     if (!output.close()) return fail(ExtractResult::WriteFailed, GetLastError());
   }

@@ -32,6 +32,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -54,6 +55,13 @@ class FileExtractorImpl final : public Porter::FileExtractor {
                               const char* description, const std::vector<std::string>* exclusions) override;
   ExtractResult getFileSizes(const char* name, uint32_t* compressedSize, uint32_t* uncompressedSize) override;
   ExtractResult getFolderSizes(const char* selector, uint32_t* compressedTotal, uint32_t* uncompressedTotal) override;
+
+  // Inflates catalogue file name and hands its bytes, in order, in blocks of at
+  // most chunkSize, to consume; nothing is written and nothing reported to the
+  // status sink. consume returning false stops with WriteFailed. Ok, or the
+  // code of the failure.
+  using Consumer = std::function<bool(const uint8_t* data, uint32_t size)>;
+  ExtractResult inflateFile(const char* name, const Consumer& consume);
 
   // Finds, loads and locks RT_RCDATA resource (low 16 bits of id) of the module.
   // Ok with *data and *length set, or ResourceNotFound / ResourceNotLoaded /
@@ -82,7 +90,7 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   FindResourceFn findResource = ::FindResourceA;
 
  private:
-  ExtractResult inflateEntry(const CatalogueEntry& entry, HANDLE output);
+  ExtractResult inflateEntry(const CatalogueEntry& entry, const Consumer& consume);
   // ensureDirectory, remembered between init and close (see the .cpp).
   bool folderReady(const std::string& folder);
   ExtractResult fail(ExtractResult code, DWORD error);

@@ -11,6 +11,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -23,9 +24,12 @@
 #include "pages/page_fsdir.h"
 #include "platform/handles.h"
 #include "pages/page_simconnect.h"
+#include "pages/simconnect_package.h"
 #include "pages/page_tldir.h"
 #include "pages/page_type.h"
 #include "resources/resource_ids.h"
+#include "support/payload_fixture.h"
+#include "support/test_support.h"
 #include "system/product_settings.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui_impl.h"
@@ -377,6 +381,86 @@ TEST_F(PagesTest, SimConnectCommandTooLongIsRefusedWithMessage181) {
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_SIMCONNECT_LAUNCH)));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(frame_.frameWindow(), IDC_NEXT)));
   EXPECT_EQ(frame_.getCurrentIndex(), 0);
+}
+
+// ---- SimConnect page: the package msiexec runs --------------------------------------------
+
+// Whatever lies at the package's name, what is handed over is the payload's
+// package, held so that nobody can change it until msiexec ends; a second
+// name of another file is replaced, never written through. Prints what the
+// check costs in the usual case (the file is the payload's).
+TEST(SimConnectPackage, WhatMsiexecGetsIsThePayloadsPackageHeldUnchangeable) {
+  tltest::ScopedTempDir temp;
+  ASSERT_TRUE(temp.valid());
+  const std::string bytes = tltest::patternBytes(2 * 1024 * 1024, 22, false);
+  tltest::PayloadFixture payload;
+  ASSERT_TRUE(payload.build(temp.file("payload.dll"), {{"\\tl\\tl\\simconnect.msi", bytes}})) << payload.error();
+  const std::string path = temp.file("simconnect.msi");
+  const std::string other = temp.file("other.bin");
+  std::string flipped = bytes;
+  flipped[1500000] ^= 0x20;
+  enum Prepare { Write, Missing, SecondName };
+  const struct {
+    const char* what;
+    Prepare prepare;
+    std::string onDisk;
+    bool rewritten;
+  } cases[] = {
+      {"the payload's", Write, bytes, false},
+      {"one byte changed", Write, flipped, true},
+      {"shorter", Write, bytes.substr(0, 4096), true},
+      {"longer", Write, bytes + "!", true},
+      {"missing", Missing, "", true},
+      {"a second name of another file", SecondName, "someone else's", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileA(path.c_str());
+    if (c.prepare == Write) {
+      ASSERT_TRUE(tltest::writeFile(path, c.onDisk));
+    }
+    if (c.prepare == SecondName) {
+      ASSERT_TRUE(tltest::writeFile(other, c.onDisk));
+      ASSERT_TRUE(CreateHardLinkA(path.c_str(), other.c_str(), nullptr));
+    }
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    win::FileHandle held;
+    PackageCheck report;
+    ASSERT_TRUE(holdPayloadPackage(payload.module(), path, nullptr, &held, &report)) << report.error;
+    QueryPerformanceCounter(&end);
+    if (c.prepare == Write && !c.rewritten) {
+      std::printf("package check before msiexec (2 MiB, unchanged): %.1f ms\n",
+                  1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
+    }
+    EXPECT_EQ(report.rewritten, c.rewritten);
+    // While held: readable as msiexec opens it, not writable, not removable.
+    win::FileHandle reader(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
+    EXPECT_TRUE(reader.valid()) << GetLastError();
+    reader.reset();
+    win::FileHandle writer(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer.valid());
+    EXPECT_FALSE(MoveFileA(path.c_str(), temp.file("moved.msi").c_str()));
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    held.reset();
+    std::string now;
+    ASSERT_TRUE(tltest::readFile(path, &now));
+    EXPECT_TRUE(now == bytes) << "the package is not the payload's (" << now.size() << " bytes)";
+    if (c.prepare == SecondName) {
+      ASSERT_TRUE(tltest::readFile(other, &now));
+      EXPECT_EQ(now, c.onDisk) << "written through a second name";
+    }
+  }
+
+  tltest::PayloadFixture without;
+  ASSERT_TRUE(without.build(temp.file("without.dll"), {{"\\tl\\tl\\readme.txt", "x"}})) << without.error();
+  win::FileHandle held;
+  PackageCheck report;
+  EXPECT_FALSE(holdPayloadPackage(without.module(), path, nullptr, &held, &report));
+  EXPECT_EQ(report.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 // ---- progress page: the channel's messages ------------------------------------------------
