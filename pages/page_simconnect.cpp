@@ -2,6 +2,7 @@
 
 #include "install/install_options.h"
 #include "platform/handles.h"
+#include "platform/protected_security.h"
 #include "pages/simconnect_command.h"
 #include "pages/simconnect_package.h"
 #include "resources/resource_ids.h"
@@ -43,8 +44,9 @@ bool PageSimConnect::runSimConnectInstaller(const std::string& productDir, DWORD
   // Held, and the payload's, from here until msiexec has ended.
   win::FileHandle package;
   PackageCheck check;
+  ProtectedSecurity security(kElevatedFileSddl);  // for a package made anew
   if (!holdPayloadPackage(payload != nullptr ? payload : GetModuleHandleA(nullptr),
-                          productDir + kSimConnectPackage, nullptr, &package, &check)) {
+                          productDir + kSimConnectPackage, security.get(), &package, &check)) {
     lastError = check.error;
     return false;
   }

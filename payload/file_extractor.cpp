@@ -136,7 +136,10 @@ bool FileExtractorImpl::close() {
   return true;
 }
 
-bool FileExtractorImpl::ensureDirectory(const std::string& folder) {
+FileExtractorImpl::CreateDirectoryFn FileExtractorImpl::createDirectory = ::CreateDirectoryA;
+FileExtractorImpl::CreateFileFn FileExtractorImpl::createFile = ::CreateFileA;
+
+bool FileExtractorImpl::ensureDirectory(const std::string& folder, SECURITY_ATTRIBUTES* security) {
   // GetTempFileNameA needs room for "\xxxx.tmp" and a MAX_PATH buffer.
   if (folder.empty() || folder.size() > MAX_PATH - 14) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -151,13 +154,13 @@ bool FileExtractorImpl::ensureDirectory(const std::string& folder) {
   std::deque<std::string> pending;
   std::string current = folder;
   while (!current.empty()) {
-    if (CreateDirectoryA(current.c_str(), nullptr)) break;
+    if (createDirectory(current.c_str(), security)) break;
     pending.push_front(current);
     current = parentPath(current, ansiLeadBytes());
   }
   if (current.empty()) return false;
   for (const std::string& level : pending) {
-    if (!CreateDirectoryA(level.c_str(), nullptr)) return false;
+    if (!createDirectory(level.c_str(), security)) return false;
   }
   return true;
 }
@@ -188,7 +191,9 @@ bool FileExtractorImpl::folderReady(const std::string& folder) {
   if (!existing.empty() && existing != folder && readyFolders_.count(existing) == 0 && !guard_.allows(existing)) {
     return false;
   }
-  if (!ensureDirectory(folder)) return false;
+  const std::string& secured = creationSecurity.folder;
+  const bool inSecured = !secured.empty() && (folder + "\\").compare(0, secured.size(), secured) == 0;
+  if (!ensureDirectory(folder, inSecured ? creationSecurity.folderSecurity : nullptr)) return false;
   if (!guard_.allows(folder)) return false;
   try {
     readyFolders_.insert(folder);
@@ -332,9 +337,16 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   }
 
   {
-    win::FileHandle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    SECURITY_ATTRIBUTES* security = nullptr;
+    for (const std::string& secured : creationSecurity.files) {
+      if (secured == finalPath) security = creationSecurity.fileSecurity;
+    }
+    // A new name, so that the list given here is the file's.
+    if (security != nullptr) DeleteFileA(outputPath.c_str());
+    win::FileHandle output(createFile(outputPath.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security,
+                                      security != nullptr ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
     if (!output.valid()) return fail(ExtractResult::OutputNotCreated, GetLastError());
     removeOnFailure.arm(outputPath);
     ExtractResult inflated =
@@ -434,9 +446,18 @@ ExtractResult FileExtractorImpl::getFolderSizes(const char* selector, uint32_t* 
   return ExtractResult::Ok;
 }
 
-Porter::FileExtractor* getFileExtractor() {
+namespace {
+FileExtractorImpl* processExtractor() {
   // Created on first use and never freed: the worker asks for it once per run.
   static FileExtractorImpl* instance = nullptr;
   if (instance == nullptr) instance = new (std::nothrow) FileExtractorImpl();
   return instance;
+}
+}  // namespace
+
+Porter::FileExtractor* getFileExtractor() { return processExtractor(); }
+
+void setCreationSecurity(const CreationSecurity& security) {
+  FileExtractorImpl* extractor = processExtractor();
+  if (extractor != nullptr) extractor->creationSecurity = security;
 }

@@ -69,9 +69,10 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   ExtractResult loadPayloadResource(uint32_t id, const uint8_t** data, uint32_t* length);
 
   // Makes sure folder exists and can be written, creating missing levels
-  // outermost first. False when it cannot (folder empty or longer than
-  // MAX_PATH - 14 included). Folders it created stay even when it fails.
-  static bool ensureDirectory(const std::string& folder);
+  // outermost first, each with security (may be null). False when it cannot
+  // (folder empty or longer than MAX_PATH - 14 included). Folders it created
+  // stay even when it fails.
+  static bool ensureDirectory(const std::string& folder, SECURITY_ATTRIBUTES* security = nullptr);
 
   // The four product version parts of a file's VS_FIXEDFILEINFO, most
   // significant first. False (parts untouched) when the file has none.
@@ -88,6 +89,16 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   // (and in which order); production always uses FindResourceA.
   using FindResourceFn = HRSRC(WINAPI*)(HMODULE, LPCSTR, LPCSTR);
   FindResourceFn findResource = ::FindResourceA;
+
+  // What folders and files get at creation (file_extractor.h).
+  CreationSecurity creationSecurity;
+  // Seams at the calls that create folders and output files, so that tests
+  // see the access lists passed (Wine keeps none); production always uses
+  // CreateDirectoryA and CreateFileA. For every instance.
+  using CreateDirectoryFn = BOOL(WINAPI*)(LPCSTR, LPSECURITY_ATTRIBUTES);
+  using CreateFileFn = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+  static CreateDirectoryFn createDirectory;
+  static CreateFileFn createFile;
 
  private:
   ExtractResult inflateEntry(const CatalogueEntry& entry, const Consumer& consume);
