@@ -108,14 +108,23 @@ int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
   doneBytes = 0;
   fileBytes = 0;
 
-  HANDLE thread = CreateThread(nullptr, 0, installWorker, workerParams.get(), 0, nullptr);
-  if (thread == nullptr) {
+  if (!startWorker(page, installWorker, workerParams.get())) {
     workerParams.reset();  // no thread ever saw it
     return fail(wizard, page, loadResourceString(IDS_ERR_EXTRACT_INIT));
   }
-  workerThread.reset(thread);
   frames.start(page, kFrameTimer);
   return TL3Page::onEnter(wizard, page);
+}
+
+bool PageProgress::startWorker(HWND page, LPTHREAD_START_ROUTINE routine, void* params) {
+  // An end message of an earlier worker for this window that was never
+  // received must not end this run.
+  int stale;
+  claimInstallDone(page, &stale);
+  HANDLE thread = CreateThread(nullptr, 0, routine, params, 0, nullptr);
+  if (thread == nullptr) return false;
+  workerThread.reset(thread);
+  return true;
 }
 
 void PageProgress::updateProgress(HWND /*page*/) {
@@ -179,11 +188,20 @@ void PageProgress::endRun(Porter::WizardUI* wizard, HWND page, WPARAM result) {
 }
 
 INT_PTR PageProgress::onMessage(Porter::WizardUI* wizard, HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message >= WM_INSTALL_TOTAL && message <= WM_INSTALL_DONE && !workerThread) {
+    // No run is under way: nothing to show. A text the channel made is
+    // released (the channel ignores any other value).
+    if (message == WM_INSTALL_FILE) releaseFileText(lParam);
+    return 1;
+  }
   switch (message) {
     case WM_INSTALL_TOTAL:
       totalBytes = static_cast<int32_t>(static_cast<uint32_t>(wParam));
       return 1;
     case WM_INSTALL_FILE:
+      // 0: the worker had no memory for the text. Any other value that the
+      // channel did not post is not the worker's.
+      if (lParam != 0 && !isFileText(lParam)) return 1;
       frames.showStatus(fileTextOf(lParam));
       releaseFileText(lParam);
       afterChannelMessage(page);
@@ -200,9 +218,11 @@ INT_PTR PageProgress::onMessage(Porter::WizardUI* wizard, HWND page, UINT messag
       updateProgress(page);
       afterChannelMessage(page);
       return 1;
-    case WM_INSTALL_DONE:
-      if (workerThread) endRun(wizard, page, wParam);
+    case WM_INSTALL_DONE: {
+      int result = 0;
+      if (claimInstallDone(page, &result)) endRun(wizard, page, static_cast<WPARAM>(result));
       return 1;
+    }
     case WM_TIMER:
       if (wParam != kFrameTimer || !frames.running()) break;
       frames.drawIfDue(page);

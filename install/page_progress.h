@@ -39,9 +39,17 @@ class PageProgress : public TL3Page {
   // Returns 1.
   int onEnter(Porter::WizardUI* wizard, HWND page) override;
   // The five messages of the progress channel; 1 for them, the default for
-  // every other message. An end message that arrives while no run is under
-  // way is ignored.
+  // every other message. They are acted on only while a run is under way, an
+  // end message only when the channel queued it (its result is the channel's,
+  // not the message's), and a file text only when the channel made it: any
+  // program on the desktop can post these messages.
   INT_PTR onMessage(Porter::WizardUI* wizard, HWND page, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  // Starts routine(params) on the worker thread; the run is under way from
+  // here until its end message. onEnter starts installWorker with the
+  // parameters it filled; tests start a routine of their own. False when no
+  // thread could be started.
+  bool startWorker(HWND page, LPTHREAD_START_ROUTINE routine, void* params);
 
   // Bar and percentage label from the bytes counted so far.
   void updateProgress(HWND page);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 namespace {
 
@@ -21,14 +22,87 @@ BOOL post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 // part of its queue, short beside the run.
 constexpr DWORD kEndRetryMs = 10;
 
-// The heap copy that WM_INSTALL_FILE carries. Allocated with new[] here and
-// released only by releaseFileText, so sender and receiver agree on the heap
-// whatever module the receiver lives in (both link this file).
-char* copyText(const char* text) {
+// Guards what the worker and the page share below; held for a lookup or an
+// insertion only. A spin lock needs no initialisation at run time.
+std::atomic_flag channelLock = ATOMIC_FLAG_INIT;
+
+class ChannelLocked {
+ public:
+  ChannelLocked() {
+    while (channelLock.test_and_set(std::memory_order_acquire)) SwitchToThread();
+  }
+  ~ChannelLocked() { channelLock.clear(std::memory_order_release); }
+  ChannelLocked(const ChannelLocked&) = delete;
+  ChannelLocked& operator=(const ChannelLocked&) = delete;
+};
+
+// The copies posted and not yet released: the only addresses a receiver may
+// read or free.
+std::unordered_set<LPARAM>& postedTexts() {
+  static std::unordered_set<LPARAM> texts;
+  return texts;
+}
+
+bool isPostedText(LPARAM lParam) {
+  ChannelLocked locked;
+  return lParam != 0 && postedTexts().count(lParam) != 0;
+}
+
+// The heap copy that WM_INSTALL_FILE carries, known to the channel. Allocated
+// with new[] here and released only by releaseFileText, so sender and
+// receiver agree on the heap whatever module the receiver lives in (both link
+// this file). Null without memory.
+LPARAM copyText(const char* text) {
   size_t length = std::strlen(text);
   char* copy = new (std::nothrow) char[length + 1];
-  if (copy != nullptr) std::memcpy(copy, text, length + 1);
-  return copy;
+  if (copy == nullptr) return 0;
+  std::memcpy(copy, text, length + 1);
+  const LPARAM lParam = reinterpret_cast<LPARAM>(copy);
+  try {
+    ChannelLocked locked;
+    postedTexts().insert(lParam);
+  } catch (const std::bad_alloc&) {
+    delete[] copy;
+    return 0;
+  }
+  return lParam;
+}
+
+// End messages queued and not yet claimed, one per window (a few windows at
+// most: a run posts one, and only tests run several).
+struct PostedEnd {
+  HWND window;
+  int result;
+};
+PostedEnd postedEnds[8];
+size_t postedEndCount = 0;
+
+void rememberEnd(HWND window, int result) {
+  ChannelLocked locked;
+  for (size_t i = 0; i < postedEndCount; ++i) {
+    if (postedEnds[i].window == window) {
+      postedEnds[i].result = result;
+      return;
+    }
+  }
+  if (postedEndCount == sizeof(postedEnds) / sizeof(postedEnds[0])) {
+    // Receivers that never claim (windows of tests): the oldest goes.
+    std::memmove(postedEnds, postedEnds + 1, sizeof(postedEnds) - sizeof(postedEnds[0]));
+    --postedEndCount;
+  }
+  postedEnds[postedEndCount++] = PostedEnd{window, result};
+}
+
+bool takeEnd(HWND window, int* result) {
+  ChannelLocked locked;
+  for (size_t i = 0; i < postedEndCount; ++i) {
+    if (postedEnds[i].window == window) {
+      *result = postedEnds[i].result;
+      postedEnds[i] = postedEnds[--postedEndCount];
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -38,20 +112,37 @@ void setChannelPost(ChannelPost replacement) {
 }
 
 bool postInstallDone(HWND window, int result) {
+  // Known before it can arrive.
+  rememberEnd(window, result);
   for (;;) {
     if (post(window, WM_INSTALL_DONE, static_cast<WPARAM>(result), 0)) return true;
     // A window that is gone will never read it (the program is shutting
     // down); anything else is a full queue, which the page is emptying.
-    if (!IsWindow(window)) return false;
+    if (!IsWindow(window)) {
+      int dropped;
+      takeEnd(window, &dropped);
+      return false;
+    }
     Sleep(kEndRetryMs);
   }
 }
 
+bool claimInstallDone(HWND window, int* result) { return takeEnd(window, result); }
+
+bool isFileText(LPARAM lParam) { return isPostedText(lParam); }
+
+// The copy stays valid until releaseFileText, which only the receiver calls.
 const char* fileTextOf(LPARAM lParam) {
-  return lParam != 0 ? reinterpret_cast<const char*>(lParam) : "";
+  return isPostedText(lParam) ? reinterpret_cast<const char*>(lParam) : "";
 }
 
-void releaseFileText(LPARAM lParam) { delete[] reinterpret_cast<char*>(lParam); }
+void releaseFileText(LPARAM lParam) {
+  {
+    ChannelLocked locked;
+    if (lParam == 0 || postedTexts().erase(lParam) == 0) return;  // not one of ours, or released already
+  }
+  delete[] reinterpret_cast<char*>(lParam);
+}
 
 ProgressCB::ProgressCB(HWND window) : targetWindow(window) { text[0] = '\0'; }
 
@@ -72,8 +163,7 @@ void ProgressCB::fileStarted(const char* /*name*/, const char* targetPath) {
   // The page gets a copy of its own, whole, whatever its length. Without
   // memory the message still goes out (the status line stays empty, the bar
   // keeps counting).
-  char* copy = copyText(targetPath);
-  LPARAM lParam = reinterpret_cast<LPARAM>(copy);
+  const LPARAM lParam = copyText(targetPath);
   if (!post(targetWindow, WM_INSTALL_FILE, 0, lParam)) {
     // Nobody will ever see this copy: the queue is full or the window is gone.
     releaseFileText(lParam);

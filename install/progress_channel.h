@@ -18,9 +18,14 @@ constexpr UINT WM_INSTALL_DONE = WM_USER + 0x104;       // wParam result (0 = su
 // WM_INSTALL_FILE carries, in lParam, a heap copy of the target path made for
 // that one message (any length): the receiver owns it and must release it with
 // releaseFileText() once shown. A message that is never received leaks only
-// that copy. fileTextOf() gives the text; both accept 0.
+// that copy. fileTextOf() gives the text. Any program on the desktop can post
+// these messages (there is no UIPI on XP), so the channel keeps the addresses
+// of the copies it has posted and not yet seen released: for any other value
+// (0 included) fileTextOf() gives "" and releaseFileText() does nothing.
 const char* fileTextOf(LPARAM lParam);
 void releaseFileText(LPARAM lParam);
+// Whether lParam is a copy that the channel posted and nobody has released.
+bool isFileText(LPARAM lParam);
 
 // Every message of the channel goes through this one platform call. Windows
 // refuses a post while 10,000 messages wait in the receiving thread's queue,
@@ -36,6 +41,11 @@ void setChannelPost(ChannelPost post);
 // forever with every button disabled: this one is posted again, 10 ms apart,
 // until it is queued or the window is gone. True when it was queued.
 bool postInstallDone(HWND window, int result);
+
+// The end message that postInstallDone queued for window, once: true with its
+// result in *result, and forgotten. False when none was posted (a message
+// forged by another program), and *result is unchanged.
+bool claimInstallDone(HWND window, int* result);
 
 class ProgressCB : public Porter::FileExtractorStatus {
  public:

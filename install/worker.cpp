@@ -7,6 +7,7 @@
 
 #include "install/progress_channel.h"
 #include "payload/file_extractor.h"
+#include "platform/protected_security.h"
 #include "resources/resource_ids.h"
 #include "wizard/ansi_code_page.h"
 #include "wizard/strings.h"
@@ -18,6 +19,9 @@ constexpr int kResultInitFailed = 4;
 
 constexpr const char* kDeleteFile = "DeleteFile";
 constexpr const char* kDeleteEmptyDirs = "DeleteEmptyDirs";
+// Run elevated later: by the uninstall entry, and by the SimConnect page.
+constexpr const char* kUninstallerFileName = "tluninstall.exe";
+constexpr const char* kSimConnectFileName = "simconnect.msi";
 
 // The event descriptions, read once per run from the string table.
 struct Descriptions {
@@ -241,9 +245,21 @@ DWORD WINAPI installWorker(LPVOID argument) {
     // with an unreadable catalogue no total goes out.
     result = toInt(ExtractResult::FolderNotCreated);
   } else {
+    // The product folder, if this run makes it, gets what Program Files
+    // gives; the programs an administrator runs later get a list of their
+    // own, also in a folder that already existed (platform/protected_security.h).
+    ProtectedSecurity folderSecurity(kProductFolderSddl);
+    ProtectedSecurity fileSecurity(kElevatedFileSddl);
+    CreationSecurity security;
+    security.folder = params.productDir;
+    security.folderSecurity = folderSecurity.get();
+    security.files = {params.productDir + kUninstallerFileName, params.productDir + kSimConnectFileName};
+    security.fileSecurity = fileSecurity.get();
+    setCreationSecurity(security);
     Run run(params, extractor);
     progress.setTotal(run.total());
     result = run.install();
+    setCreationSecurity(CreationSecurity());
   }
 
   // The last use of params and of the uninstall record is behind us. The end

@@ -2,7 +2,9 @@
 
 #include "install/install_options.h"
 #include "platform/handles.h"
+#include "platform/protected_security.h"
 #include "pages/simconnect_command.h"
+#include "pages/simconnect_package.h"
 #include "resources/resource_ids.h"
 #include "wizard/ansi_code_page.h"
 #include "wizard/strings.h"
@@ -18,7 +20,7 @@ int PageSimConnect::onEnter(Porter::WizardUI* wizard, HWND page) {
   return TL3Page::onEnter(wizard, page);
 }
 
-bool PageSimConnect::runSimConnectInstaller(const std::string& productDir, DWORD* error) {
+bool PageSimConnect::runSimConnectInstaller(const std::string& productDir, DWORD* error, HMODULE payload) {
   DWORD ignored = 0;
   DWORD& lastError = error != nullptr ? *error : ignored;
   lastError = 0;
@@ -39,10 +41,22 @@ bool PageSimConnect::runSimConnectInstaller(const std::string& productDir, DWORD
     return false;
   }
 
+  // Held, and the payload's, from here until msiexec has ended.
+  win::FileHandle package;
+  PackageCheck check;
+  ProtectedSecurity security(kElevatedFileSddl);  // for a package made anew
+  if (!holdPayloadPackage(payload != nullptr ? payload : GetModuleHandleA(nullptr),
+                          productDir + kSimConnectPackage, security.get(), &package, &check)) {
+    lastError = check.error;
+    return false;
+  }
+
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(program.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  // The system folder as the current folder: never the product folder, which
+  // standard users may be able to write.
+  if (!CreateProcessA(program.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr, systemDir, &startup,
                       &process)) {
     lastError = GetLastError();
     return false;

@@ -21,11 +21,15 @@ class PageSimConnect : public TL3Page {
 
   // Runs `msiexec /i "<productDir>simconnect.msi"` with the msiexec of the
   // system folder named as the program (never one found through the search
-  // path, which begins with the installer's own folder) and waits for it
-  // without a time-out; msiexec's exit code is not examined. False when the
-  // system folder is unknown, the command does not fit its 260-character
-  // buffer or the process cannot be started; *error (when given) then holds
-  // the Windows error (ERROR_INSUFFICIENT_BUFFER for a command too long), and
-  // 0 on success.
-  static bool runSimConnectInstaller(const std::string& productDir, DWORD* error);
+  // path, which begins with the installer's own folder), the system folder as
+  // its current folder, and waits for it without a time-out; msiexec's exit
+  // code is not examined. Before it starts, the package is held open against
+  // writing, renaming and deleting until msiexec ends, and made to hold the
+  // bytes of the payload of module (null: the program's own) (see
+  // simconnect_package.h). False when the system folder is unknown, the
+  // command does not fit its 260-character buffer, the package cannot be
+  // made the payload's or the process cannot be started; *error (when given)
+  // then holds the Windows error (ERROR_INSUFFICIENT_BUFFER for a command too
+  // long), and 0 on success.
+  static bool runSimConnectInstaller(const std::string& productDir, DWORD* error, HMODULE payload = nullptr);
 };

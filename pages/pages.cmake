@@ -11,8 +11,9 @@ if(TL_WINDOWS)
     ${CMAKE_CURRENT_LIST_DIR}/page_tldir.cpp
     ${CMAKE_CURRENT_LIST_DIR}/page_fsdir.cpp
     ${CMAKE_CURRENT_LIST_DIR}/page_simconnect.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/simconnect_package.cpp
     ${CMAKE_CURRENT_LIST_DIR}/page_finished.cpp)
   target_compile_options(tl_pages PRIVATE -Wall -Wextra)
-  target_link_libraries(tl_pages PUBLIC tl_wizard tl_pure ole32 shell32 advapi32 uuid)
+  target_link_libraries(tl_pages PUBLIC tl_wizard tl_pure tl_payload ole32 shell32 advapi32 uuid)
   target_link_libraries(tl_app INTERFACE tl_pages)
 endif()

@@ -170,8 +170,9 @@ const win::HeldFolder* FileExtractorImpl::holdFolder(const std::string& folder, 
     auto heldAbove = held_.find(above);
     if (heldAbove != held_.end()) base = &heldAbove->second;
   }
-  *error = base != nullptr ? held.openBelow(*base, win::widen(folder.substr(above.size() + 1)), true)
-                           : held.open(win::widen(folder), true);
+  PSECURITY_DESCRIPTOR security = folderSecurityFor(folder);
+  *error = base != nullptr ? held.openBelow(*base, win::widen(folder.substr(above.size() + 1)), true, security)
+                           : held.open(win::widen(folder), true, security);
   if (*error != ERROR_SUCCESS) return nullptr;
   try {
     return &held_.emplace(folder, std::move(held)).first->second;
@@ -218,7 +219,7 @@ bool FileExtractorImpl::readProductVersion(const char* path, uint16_t parts[4]) 
   return file.valid() && readProductVersion(file.get(), parts);
 }
 
-ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDLE output) {
+ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const Consumer& consume) {
   std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[chunkSize_]);
   std::unique_ptr<uint8_t[]> inflated(new (std::nothrow) uint8_t[chunkSize_]);
   if (!input || !inflated) return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
@@ -260,7 +261,7 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDL
       }
       outputFull = z.avail_out == 0;
       if (outputFull || rc == Z_STREAM_END) {
-        if (output != nullptr && !writeAll(output, inflated.get(), chunkSize_ - z.avail_out)) {
+        if (!consume(inflated.get(), chunkSize_ - z.avail_out)) {
           result = fail(ExtractResult::WriteFailed, GetLastError());
           return false;
         }
@@ -294,10 +295,26 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, HANDL
   return ExtractResult::Ok;
 }
 
-DWORD FileExtractorImpl::openDirect(const win::HeldFolder& folder, const std::wstring& name, win::FileHandle* out,
-                                    bool* viaTemporary) {
+PSECURITY_DESCRIPTOR FileExtractorImpl::folderSecurityFor(const std::string& folder) const {
+  const std::string& secured = creationSecurity.folder;
+  const bool inSecured = !secured.empty() && (folder + "\\").compare(0, secured.size(), secured) == 0;
+  SECURITY_ATTRIBUTES* attributes = inSecured ? creationSecurity.folderSecurity : nullptr;
+  return attributes != nullptr ? attributes->lpSecurityDescriptor : nullptr;
+}
+
+PSECURITY_DESCRIPTOR FileExtractorImpl::fileSecurityFor(const std::string& target) const {
+  if (creationSecurity.fileSecurity == nullptr) return nullptr;
+  for (const std::string& secured : creationSecurity.files) {
+    if (secured == target) return creationSecurity.fileSecurity->lpSecurityDescriptor;
+  }
+  return nullptr;
+}
+
+DWORD FileExtractorImpl::openDirect(const win::HeldFolder& folder, const std::wstring& name,
+                                    PSECURITY_DESCRIPTOR security, win::FileHandle* out, bool* viaTemporary) {
   *viaTemporary = false;
-  DWORD error = folder.openFile(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, 2 /* FILE_CREATE */, out);
+  DWORD error =
+      folder.openFile(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, 2 /* FILE_CREATE */, out, nullptr, security);
   if (error != ERROR_FILE_EXISTS) return error;
   // An existing name is never written through: it may be a link (Windows
   // shows it; Wine shows a Unix link to a file nowhere) or one of two names
@@ -309,6 +326,15 @@ DWORD FileExtractorImpl::openDirect(const win::HeldFolder& folder, const std::ws
   if (info.exists && (info.attributes & FILE_ATTRIBUTE_DIRECTORY) && !info.isLink()) return ERROR_ACCESS_DENIED;
   *viaTemporary = true;
   return ERROR_SUCCESS;
+}
+
+ExtractResult FileExtractorImpl::inflateFile(const char* name, const Consumer& consume) {
+  lastError_ = 0;
+  const char* nameText = orEmpty(name);
+  if (*nameText == '\0') return ExtractResult::NotInCatalogue;
+  auto found = index_.find(normalizePath(nameText));
+  if (found == index_.end()) return ExtractResult::NotInCatalogue;
+  return inflateEntry(found->second, consume);
 }
 
 ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targetPath, bool replaceIfNewer) {
@@ -330,19 +356,23 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   const std::wstring fileName = win::widen(finalPath.substr(folderPath.size() + 1));
   if (fileName.empty()) return fail(ExtractResult::OutputNotCreated, ERROR_INVALID_NAME);
 
+  // A file made with a list of its own keeps it through the rename that
+  // replaces an existing name (the list given at creation is the file's).
+  PSECURITY_DESCRIPTOR security = fileSecurityFor(finalPath);
   win::FileHandle output;
   bool viaTemporary = replaceIfNewer;
   if (!replaceIfNewer) {
-    error = openDirect(*folder, fileName, &output, &viaTemporary);
+    error = openDirect(*folder, fileName, security, &output, &viaTemporary);
     if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
   }
   if (viaTemporary) {
     std::wstring temporaryName;
-    error = folder->createTemporary(L"tmp", &output, &temporaryName);
+    error = folder->createTemporary(L"tmp", &output, &temporaryName, security);
     if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
   }
   RemoveOnFailure removeOnFailure(output);
-  ExtractResult inflated = inflateEntry(entry, output.get());
+  ExtractResult inflated =
+      inflateEntry(entry, [&output](const uint8_t* data, uint32_t size) { return writeAll(output.get(), data, size); });
   if (inflated != ExtractResult::Ok) return inflated;
 
   bool replace = viaTemporary;
@@ -454,9 +484,18 @@ ExtractResult FileExtractorImpl::getFolderSizes(const char* selector, uint32_t* 
   return ExtractResult::Ok;
 }
 
-Porter::FileExtractor* getFileExtractor() {
+namespace {
+FileExtractorImpl* processExtractor() {
   // Created on first use and never freed: the worker asks for it once per run.
   static FileExtractorImpl* instance = nullptr;
   if (instance == nullptr) instance = new (std::nothrow) FileExtractorImpl();
   return instance;
+}
+}  // namespace
+
+Porter::FileExtractor* getFileExtractor() { return processExtractor(); }
+
+void setCreationSecurity(const CreationSecurity& security) {
+  FileExtractorImpl* extractor = processExtractor();
+  if (extractor != nullptr) extractor->creationSecurity = security;
 }

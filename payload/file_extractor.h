@@ -56,3 +56,19 @@ class FileExtractor {
 
 // The process-wide extractor, created with an empty index on the first call.
 Porter::FileExtractor* getFileExtractor();
+
+// Access lists given at creation (platform/protected_security.h); the
+// attributes are not owned and must outlive the extractions. A folder made
+// for a target at or under folder (with its closing backslash) gets
+// folderSecurity; a target path listed in files is written as a new file
+// (an existing one is deleted first, since the list given at creation does
+// not reach a file that is overwritten) with fileSecurity. Null: the defaults.
+struct CreationSecurity {
+  std::string folder;
+  SECURITY_ATTRIBUTES* folderSecurity = nullptr;
+  std::vector<std::string> files;
+  SECURITY_ATTRIBUTES* fileSecurity = nullptr;
+};
+// For the process-wide extractor's extractions from now on; a default
+// CreationSecurity puts the defaults back.
+void setCreationSecurity(const CreationSecurity& security);

@@ -41,6 +41,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -64,6 +65,13 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   ExtractResult getFileSizes(const char* name, uint32_t* compressedSize, uint32_t* uncompressedSize) override;
   ExtractResult getFolderSizes(const char* selector, uint32_t* compressedTotal, uint32_t* uncompressedTotal) override;
 
+  // Inflates catalogue file name and hands its bytes, in order, in blocks of at
+  // most chunkSize, to consume; nothing is written and nothing reported to the
+  // status sink. consume returning false stops with WriteFailed. Ok, or the
+  // code of the failure.
+  using Consumer = std::function<bool(const uint8_t* data, uint32_t size)>;
+  ExtractResult inflateFile(const char* name, const Consumer& consume);
+
   // Finds, loads and locks RT_RCDATA resource (low 16 bits of id) of the module.
   // Ok with *data and *length set, or ResourceNotFound / ResourceNotLoaded /
   // ResourceNotLocked for the step that failed (outputs untouched).
@@ -73,7 +81,9 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   // reading and the same checks as an extraction (zlib's header and Adler-32,
   // the stream ending exactly at compressedSize), the same results. Reports to
   // the status sink as an extraction does; payload_check.h gives it none.
-  ExtractResult checkStream(const CatalogueEntry& entry) { return inflateEntry(entry, nullptr); }
+  ExtractResult checkStream(const CatalogueEntry& entry) {
+    return inflateEntry(entry, [](const uint8_t*, uint32_t) { return true; });
+  }
 
   // Makes sure folder exists, creating missing levels outermost first, each
   // relative to the one above (platform/held_folder.h, links decided there).
@@ -104,15 +114,21 @@ class FileExtractorImpl final : public Porter::FileExtractor {
   void (*beforeReplace)(void* context) = nullptr;
   void* beforeReplaceContext = nullptr;
 
+  // What folders and files get at creation (file_extractor.h).
+  CreationSecurity creationSecurity;
+
  private:
-  // Output null: inflate only (checkStream).
-  ExtractResult inflateEntry(const CatalogueEntry& entry, HANDLE output);
+  ExtractResult inflateEntry(const CatalogueEntry& entry, const Consumer& consume);
+  // The descriptor a folder or a file made for target gets, or null for the defaults.
+  PSECURITY_DESCRIPTOR folderSecurityFor(const std::string& folder) const;
+  PSECURITY_DESCRIPTOR fileSecurityFor(const std::string& target) const;
   // The folder opened (made where missing) and held until close; null with
   // *error set when it cannot be.
   const win::HeldFolder* holdFolder(const std::string& folder, DWORD* error);
   // Opens the output for a direct write: a new file. *viaTemporary when the
   // name exists already (it is then replaced by a rename).
-  DWORD openDirect(const win::HeldFolder& folder, const std::wstring& name, win::FileHandle* out, bool* viaTemporary);
+  DWORD openDirect(const win::HeldFolder& folder, const std::wstring& name, PSECURITY_DESCRIPTOR security,
+                   win::FileHandle* out, bool* viaTemporary);
   ExtractResult fail(ExtractResult code, DWORD error);
 
   HMODULE module_ = nullptr;

@@ -209,8 +209,9 @@ DWORD openLevel(HANDLE parent, const std::wstring& parentPath, const std::wstrin
                        kLevelOptions | kFileOpenReparsePoint, nullptr, &node, nullptr);
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
     if (!create) return ERROR_PATH_NOT_FOUND;
-    error = ntOpen(parent, name, kLevelAccess, share, kFileCreate, kLevelOptions | kFileOpenReparsePoint,
-                   last ? security : nullptr, out, nullptr);
+    error = ntOpen(parent, name, kLevelAccess, share, kFileCreate, kLevelOptions | kFileOpenReparsePoint, security,
+                   out, nullptr);
+    if (error == ERROR_SUCCESS && creationWatch != nullptr) creationWatch(joined(parentPath, name), true, security);
     if (error != ERROR_FILE_EXISTS) return error;
     // Made by someone else meanwhile: taken like any existing level.
     error = ntOpen(parent, name, kLevelAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen,
@@ -401,6 +402,7 @@ bool sidMayWrite(PSID sid, PSECURITY_DESCRIPTOR folderSecurity) {
 }  // namespace
 
 LinkDecision linkMayBeFollowed = ownerMayFollow;
+CreationWatch creationWatch = nullptr;
 
 bool ownerMayFollow(HANDLE link, HANDLE target) {
   PSID owner = nullptr;
@@ -468,18 +470,27 @@ DWORD HeldFolder::createSubfolder(const std::wstring& name, PSECURITY_DESCRIPTOR
   if (!valid()) return ERROR_INVALID_HANDLE;
   DWORD error = ntOpen(get(), name, kLevelAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        kFileCreate, kLevelOptions | kFileOpenReparsePoint, security, &out->handle_, nullptr);
-  if (error == ERROR_SUCCESS) out->path_ = joined(path_, name);
+  if (error == ERROR_SUCCESS) {
+    out->path_ = joined(path_, name);
+    if (creationWatch != nullptr) creationWatch(out->path_, true, security);
+  }
   return error == ERROR_FILE_EXISTS ? static_cast<DWORD>(ERROR_ALREADY_EXISTS) : error;
 }
 
 DWORD HeldFolder::openFile(const std::wstring& name, ACCESS_MASK access, DWORD share, ULONG disposition,
                            FileHandle* out, bool* created, PSECURITY_DESCRIPTOR security) const {
   if (!valid()) return ERROR_INVALID_HANDLE;
-  return ntOpen(get(), name, access, share, disposition,
-                kFileNonDirectoryFile | kFileOpenReparsePoint | kFileOpenForBackupIntent, security, out, created);
+  bool made = false;
+  const DWORD error = ntOpen(get(), name, access, share, disposition,
+                             kFileNonDirectoryFile | kFileOpenReparsePoint | kFileOpenForBackupIntent, security, out,
+                             &made);
+  if (created != nullptr) *created = made;
+  if (error == ERROR_SUCCESS && made && creationWatch != nullptr) creationWatch(joined(path_, name), false, security);
+  return error;
 }
 
-DWORD HeldFolder::createTemporary(const std::wstring& prefix, FileHandle* out, std::wstring* name) const {
+DWORD HeldFolder::createTemporary(const std::wstring& prefix, FileHandle* out, std::wstring* name,
+                                  PSECURITY_DESCRIPTOR security) const {
   using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
   auto generate = procedure<RtlGenRandomFn>(L"advapi32.dll", "SystemFunction036");
   DWORD error = ERROR_FILE_EXISTS;
@@ -493,7 +504,7 @@ DWORD HeldFolder::createTemporary(const std::wstring& prefix, FileHandle* out, s
     wchar_t digits[16];
     wsprintfW(digits, L"%08lX.tmp", static_cast<unsigned long>(bits));
     *name = prefix + digits;
-    error = openFile(*name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, kFileCreate, out);
+    error = openFile(*name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, kFileCreate, out, nullptr, security);
   }
   return error;
 }

@@ -73,8 +73,9 @@ class HeldFolder {
   // Opens the folder named by a full path ("C:\a\b", "\\server\share\a"),
   // walking from its root one level at a time, each level relative to the one
   // above, and holds it. With create, missing levels are made (FILE_CREATE, so
-  // nothing prepared meanwhile is taken for one of ours); the last level gets
-  // security when given, the others inherit. A link on the way is followed
+  // nothing prepared meanwhile is taken for one of ours), each with security
+  // when given (else it inherits): a level made on the way is as much ours as
+  // the last. A link on the way is followed
   // only as linkMayBeFollowed decides. Returns 0, or the error:
   // ERROR_ACCESS_DENIED for a link that is not followed, ERROR_PATH_NOT_FOUND
   // for a missing level without create, ERROR_DIRECTORY for a file on the way,
@@ -102,7 +103,9 @@ class HeldFolder {
   // A new file under a name that holds 32 random bits ("<prefix>XXXXXXXX.tmp"),
   // created only if nothing of that name exists, opened for reading, writing
   // and deletion and shared for reading only. Returns 0 or the error.
-  DWORD createTemporary(const std::wstring& prefix, FileHandle* out, std::wstring* name) const;
+  // security applies as in openFile.
+  DWORD createTemporary(const std::wstring& prefix, FileHandle* out, std::wstring* name,
+                        PSECURITY_DESCRIPTOR security = nullptr) const;
 
   // Gives the open file the name in this folder (FileRenameInformation with
   // this folder as root directory), replacing what that name held when
@@ -136,6 +139,12 @@ class HeldFolder {
 // link there (FILE_OPEN_REPARSE_POINT): for callers that refuse every link and
 // check the attributes themselves. Returns 0 or the error.
 DWORD openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, DWORD share, FileHandle* out);
+
+// Test seam: told of every folder and file this module creates, with its full
+// name ("\\?\C:\...") and the descriptor passed (null: the defaults), since
+// Wine keeps no access lists to read back. Null (the default) tells no one.
+using CreationWatch = void (*)(const std::wstring& path, bool folder, PSECURITY_DESCRIPTOR security);
+extern CreationWatch creationWatch;
 
 // Marks an open file or folder for deletion when its last handle closes (it
 // must be open with DELETE access). Returns 0 or the error

@@ -75,7 +75,9 @@ bool UninstallerSetupImpl::writeRecord() {
   // The three values that make the product visible are each attempted.
   bool ok = writeString(key.get(), kValueDisplayName, displayName);
   ok = writeString(key.get(), kValueDisplayIcon, iconPath) && ok;
-  ok = writeString(key.get(), kValueUninstallString, uninstallerPath + " " + displayName) && ok;
+  // Quoted: unquoted, CreateProcess would try "C:\Games\FS.exe" first for a
+  // program under "C:\Games\FS Addons\".
+  ok = writeString(key.get(), kValueUninstallString, "\"" + uninstallerPath + "\" " + displayName) && ok;
   if (!ok) return false;
 
   // The count goes first: the uninstaller trusts it, so no numbered value may

@@ -4,7 +4,7 @@
 //   HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\<displayName>
 //     DisplayName        REG_SZ     displayName
 //     DisplayIcon        REG_SZ     iconPath
-//     UninstallString    REG_SZ     uninstallerPath + " " + displayName (never quoted)
+//     UninstallString    REG_SZ     "\"" + uninstallerPath + "\" " + displayName
 //     PorterDescription  REG_SZ     description
 //     PorterEvents       REG_DWORD  N, written before any numbered value
 //     PorterTag<i>, PorterParams<i>, PorterDesc<i>   REG_SZ, i = 0..N-1 in decimal

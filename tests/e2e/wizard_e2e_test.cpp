@@ -18,6 +18,7 @@
 #include "e2e/e2e_environment.h"
 #include "e2e/ui_automation.h"
 #include "e2e/wizard_session.h"
+#include "hardening/child_process.h"
 #include "install/progress_frames.h"
 #include "resources/resource_ids.h"
 #include "roundtrip/roundtrip_support.h"
@@ -255,7 +256,7 @@ void checkUninstallRecord(const Choice& choice) {
   ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "DisplayIcon", &value));
   EXPECT_EQ(value, choice.productDir + "towerlink.ico");
   ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "UninstallString", &value));
-  EXPECT_EQ(value, choice.productDir + "tluninstall.exe TowerLink");
+  EXPECT_EQ(value, "\"" + choice.productDir + "tluninstall.exe\" TowerLink");
   ASSERT_TRUE(readString(HKEY_LOCAL_MACHINE, key, "PorterDescription", &value, &type, &bytes));
   EXPECT_EQ(value, "");
   EXPECT_EQ(bytes, 1u);
@@ -577,7 +578,8 @@ TEST_F(WizardEndToEnd, OnlyFsxSkipsVersionPageAndKeepsForeignAddons) {
 }
 
 // The product alone: no simulator needed, the SimConnect page runs the real
-// package through msiexec, Finish opens the readme.
+// package through msiexec, Finish opens the readme. Another package put in
+// place of simconnect.msi while the page waits is not what msiexec installs.
 TEST_F(WizardEndToEnd, ProductOnlyRunsSimConnectInstaller) {
   Choice choice;
   choice.setupType = 1;
@@ -595,12 +597,31 @@ TEST_F(WizardEndToEnd, ProductOnlyRunsSimConnectInstaller) {
   EXPECT_FALSE(session_.frameButtonEnabled(IDC_BACK));
   EXPECT_FALSE(session_.frameButtonEnabled(IDC_NEXT));
   ASSERT_TRUE(ui::isVisible(page, IDC_SIMCONNECT_LAUNCH));
+  const std::string package = choice.productDir + "simconnect.msi";
+  std::string original;
+  ASSERT_TRUE(readFile(package, &original));
+  ASSERT_TRUE(CopyFileA(TL_E2E_SWAPPED_PACKAGE, package.c_str(), FALSE));
   ASSERT_TRUE(ui::click(page, IDC_SIMCONNECT_LAUNCH));
   ASSERT_TRUE(ui::waitFor([&] { return session_.frameButtonEnabled(IDC_NEXT); }, kInstallTimeoutMs))
       << "Next was not enabled after msiexec";
   EXPECT_TRUE(ui::waitFor([&] { return !ui::isVisible(page, IDC_SIMCONNECT_LAUNCH); }, 5000));
   EXPECT_FALSE(ui::isEnabled(page, IDC_SIMCONNECT_LAUNCH));
   EXPECT_TRUE(simConnectInstalled()) << "msiexec did not install the package";
+  std::string value;
+  const bool swappedRan = readString(HKEY_LOCAL_MACHINE, "Software\\Brightfold Labs\\SimConnectSwapped", "Installed",
+                                     &value);
+  EXPECT_FALSE(swappedRan) << "msiexec installed the swapped package";
+  if (swappedRan) {
+    char systemDir[MAX_PATH] = {};
+    GetSystemDirectoryA(systemDir, MAX_PATH);
+    const std::string msiexec = std::string(systemDir) + "\\msiexec.exe";
+    DWORD code = 0;
+    tlharden::runCaptured("\"" + msiexec + "\" /x {5C1D2E3F-4051-4627-8839-4A5B6C7D8E9F} /qn", systemDir, 120000,
+                          &value, &code);
+  }
+  std::string now;
+  ASSERT_TRUE(readFile(package, &now));
+  EXPECT_TRUE(now == original) << "the payload's package was not put back";
   ASSERT_TRUE(session_.press(IDC_NEXT));
   finish(true);
 

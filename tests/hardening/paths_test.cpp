@@ -91,9 +91,9 @@ TEST(ProductFolderNames, SpacesAmpersandAndAccentsReachDiskAndRecordExactly) {
     EXPECT_TRUE(tltest::isRegString(tltest::readRegValue(HKEY_LOCAL_MACHINE, kUninstallKey, "PorterTag" + index),
                                     "DeleteFile"));
   }
-  // Unquoted, spaces, "&" and all: the uninstaller splits at its last space.
+  // Quoted, spaces, "&" and all.
   EXPECT_TRUE(tltest::isRegString(tltest::readRegValue(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),
-                                  productDir + "tluninstall.exe TowerLink"));
+                                  "\"" + productDir + "tluninstall.exe\" TowerLink"));
 }
 
 // A folder of exactly `length` characters under base, in levels of at most

@@ -1,11 +1,15 @@
 // The installation worker, run on a real thread against a real payload DLL,
 // the real file system and the real string table; a message-only window
 // collects what it posts and a recording uninstall record collects its events.
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <sstream>
@@ -16,6 +20,9 @@
 #include "install/progress_channel.h"
 #include "install/worker.h"
 #include "payload/file_extractor.h"
+#include "payload/file_extractor_impl.h"
+#include "platform/file_names.h"
+#include "platform/protected_security.h"
 #include "support/payload_fixture.h"
 #include "support/test_support.h"
 #include "wizard/strings.h"
@@ -734,6 +741,129 @@ TEST_F(WorkerTest, AFolderHeldDuringARunCannotBeRemovedAndTheNextFileLandsInIt) 
   EXPECT_TRUE(bytes == payload.bytes("\\tl\\global\\towerlink.ico"));
   extractor->close();
   EXPECT_TRUE(tltest::removeTree(out_.file("again"))) << "the folder is still held after close";
+}
+
+// ---- access lists given at creation -------------------------------------------------
+
+// What the extractor passes when it creates folders and files (Wine keeps no
+// access lists): each call's path, with its list as "P " (protected) and one
+// "<who>:<rights>:<inheritance>" per entry, or "" for the defaults.
+struct Created {
+  std::string path, list;
+  bool folder;
+};
+std::vector<Created> g_created;
+
+std::string describeList(PSECURITY_DESCRIPTOR descriptor) {
+  if (descriptor == nullptr) return "";
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+      !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
+    return "no list";
+  }
+  std::string text = (control & SE_DACL_PROTECTED) ? "P" : "-";
+  const std::pair<WELL_KNOWN_SID_TYPE, const char*> names[] = {
+      {WinLocalSystemSid, "SY"}, {WinBuiltinAdministratorsSid, "BA"}, {WinBuiltinUsersSid, "BU"}};
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      return text + " not an allowing entry";
+    }
+    std::string who = "?";
+    for (const auto& n : names) {
+      BYTE sid[SECURITY_MAX_SID_SIZE];
+      DWORD size = sizeof(sid);
+      if (CreateWellKnownSid(n.first, nullptr, sid, &size) && EqualSid(sid, &ace->SidStart)) who = n.second;
+    }
+    char entry[64];
+    std::snprintf(entry, sizeof(entry), " %s:%06lx:%s%s", who.c_str(), static_cast<unsigned long>(ace->Mask),
+                  (ace->Header.AceFlags & OBJECT_INHERIT_ACE) ? "OI" : "",
+                  (ace->Header.AceFlags & CONTAINER_INHERIT_ACE) ? "CI" : "");
+    text += entry;
+  }
+  return text;
+}
+
+void recordCreation(const std::wstring& path, bool folder, PSECURITY_DESCRIPTOR security) {
+  std::string name = win::narrow(path);
+  if (name.compare(0, 4, "\\\\?\\") == 0) name.erase(0, 4);
+  g_created.push_back({name, describeList(security), folder});
+}
+
+// A product folder that the run makes (and the level above it that it makes
+// for it, and the folders it makes inside) gets the entries of Program Files,
+// protected and inherited; one that already existed is not made, so it keeps
+// its list. Either way
+// tluninstall.exe and simconnect.msi are written as new files with a
+// protected list of their own (an earlier copy replaced by a new file renamed
+// over its name); nothing else, and nothing in a simulator folder, gets a list.
+TEST_F(WorkerTest, ProductFolderAndElevatedProgramsGetProtectedListsAtCreation) {
+  Payload payload;
+  ASSERT_TRUE(payload.build()) << payload.error();
+  const std::string folderList = "P SY:1f01ff:OICI BA:1f01ff:OICI BU:1200a9:OICI";
+  const std::string fileList = "P SY:1f01ff: BA:1f01ff: BU:1200a9:";
+  {
+    // The list as the installer passes it, for the report.
+    ProtectedSecurity folder(kProductFolderSddl);
+    ASSERT_NE(folder.get(), nullptr);
+    EXPECT_EQ(describeList(folder.get()->lpSecurityDescriptor), folderList);
+    LPSTR sddl = nullptr;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(folder.get()->lpSecurityDescriptor, SDDL_REVISION_1,
+                                                             DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+      std::printf("a new product folder gets %s\n", sddl);
+      LocalFree(sddl);
+    }
+  }
+  const struct {
+    const char* what;
+    const char* product;  // under the output folder
+    bool existed;         // with an earlier tluninstall.exe in it
+  } cases[] = {
+      {"made by the run", "new\\TowerLink\\", false},
+      {"already there", "chosen\\", true},
+  };
+  win::creationWatch = recordCreation;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    folders_.product = out_.file(c.product);
+    if (c.existed) {
+      ASSERT_TRUE(makeFolders(folders_.product.substr(0, folders_.product.size() - 1)));
+      ASSERT_TRUE(tltest::writeFile(folders_.product + "tluninstall.exe", "an earlier copy"));
+    }
+    g_created.clear();
+    WorkerParams p = params(SameComputer, false, true, false, payload.module());
+    ASSERT_EQ(run(&p), 0) << describe(sink_.messages());
+
+    std::set<std::string> madeForProduct;
+    for (const Created& made : g_created) {
+      const bool folder = made.folder;
+      const bool inProduct = startsWith(made.path + (folder ? "\\" : ""), folders_.product);
+      std::string name = made.path.substr(made.path.rfind('\\') + 1);
+      // Only the earlier tluninstall.exe is replaced, through a new file made
+      // beside it and renamed over its name.
+      if (!folder && startsWith(name, "tmp") && name.size() == 15) name = "tluninstall.exe (replacing)";
+      const bool elevated = !folder && inProduct && (startsWith(name, "tluninstall.exe") || name == "simconnect.msi");
+      std::string expected;
+      if (folder && (inProduct || startsWith(folders_.product, made.path + "\\"))) expected = folderList;
+      if (elevated) expected = fileList;
+      EXPECT_EQ(made.list, expected) << made.path;
+      if (folder && !expected.empty()) madeForProduct.insert(relative(made.path));
+      if (elevated) madeForProduct.insert(name);
+    }
+    const std::set<std::string> expectedMade =
+        c.existed ? std::set<std::string>{"chosen\\data", "chosen\\sound", "simconnect.msi",
+                                          "tluninstall.exe (replacing)"}
+                  : std::set<std::string>{"new", "new\\towerlink", "new\\towerlink\\data", "new\\towerlink\\sound",
+                                          "simconnect.msi", "tluninstall.exe"};
+    EXPECT_EQ(madeForProduct, expectedMade);
+    std::string bytes;
+    ASSERT_TRUE(tltest::readFile(folders_.product + "tluninstall.exe", &bytes));
+    EXPECT_TRUE(bytes == payload.bytes("\\tl\\global\\tluninstall.exe")) << "the earlier copy stayed";
+  }
+  win::creationWatch = nullptr;
 }
 
 // ---- the choices, turned into a run -----------------------------------------------

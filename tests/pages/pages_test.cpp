@@ -11,6 +11,8 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -20,10 +22,14 @@
 #include "install/progress_frames.h"
 #include "install/progress_channel.h"
 #include "pages/page_fsdir.h"
+#include "platform/handles.h"
 #include "pages/page_simconnect.h"
+#include "pages/simconnect_package.h"
 #include "pages/page_tldir.h"
 #include "pages/page_type.h"
 #include "resources/resource_ids.h"
+#include "support/payload_fixture.h"
+#include "support/test_support.h"
 #include "system/product_settings.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui_impl.h"
@@ -377,6 +383,86 @@ TEST_F(PagesTest, SimConnectCommandTooLongIsRefusedWithMessage181) {
   EXPECT_EQ(frame_.getCurrentIndex(), 0);
 }
 
+// ---- SimConnect page: the package msiexec runs --------------------------------------------
+
+// Whatever lies at the package's name, what is handed over is the payload's
+// package, held so that nobody can change it until msiexec ends; a second
+// name of another file is replaced, never written through. Prints what the
+// check costs in the usual case (the file is the payload's).
+TEST(SimConnectPackage, WhatMsiexecGetsIsThePayloadsPackageHeldUnchangeable) {
+  tltest::ScopedTempDir temp;
+  ASSERT_TRUE(temp.valid());
+  const std::string bytes = tltest::patternBytes(2 * 1024 * 1024, 22, false);
+  tltest::PayloadFixture payload;
+  ASSERT_TRUE(payload.build(temp.file("payload.dll"), {{"\\tl\\tl\\simconnect.msi", bytes}})) << payload.error();
+  const std::string path = temp.file("simconnect.msi");
+  const std::string other = temp.file("other.bin");
+  std::string flipped = bytes;
+  flipped[1500000] ^= 0x20;
+  enum Prepare { Write, Missing, SecondName };
+  const struct {
+    const char* what;
+    Prepare prepare;
+    std::string onDisk;
+    bool rewritten;
+  } cases[] = {
+      {"the payload's", Write, bytes, false},
+      {"one byte changed", Write, flipped, true},
+      {"shorter", Write, bytes.substr(0, 4096), true},
+      {"longer", Write, bytes + "!", true},
+      {"missing", Missing, "", true},
+      {"a second name of another file", SecondName, "someone else's", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DeleteFileA(path.c_str());
+    if (c.prepare == Write) {
+      ASSERT_TRUE(tltest::writeFile(path, c.onDisk));
+    }
+    if (c.prepare == SecondName) {
+      ASSERT_TRUE(tltest::writeFile(other, c.onDisk));
+      ASSERT_TRUE(CreateHardLinkA(path.c_str(), other.c_str(), nullptr));
+    }
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    win::FileHandle held;
+    PackageCheck report;
+    ASSERT_TRUE(holdPayloadPackage(payload.module(), path, nullptr, &held, &report)) << report.error;
+    QueryPerformanceCounter(&end);
+    if (c.prepare == Write && !c.rewritten) {
+      std::printf("package check before msiexec (2 MiB, unchanged): %.1f ms\n",
+                  1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
+    }
+    EXPECT_EQ(report.rewritten, c.rewritten);
+    // While held: readable as msiexec opens it, not writable, not removable.
+    win::FileHandle reader(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
+    EXPECT_TRUE(reader.valid()) << GetLastError();
+    reader.reset();
+    win::FileHandle writer(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer.valid());
+    EXPECT_FALSE(MoveFileA(path.c_str(), temp.file("moved.msi").c_str()));
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    held.reset();
+    std::string now;
+    ASSERT_TRUE(tltest::readFile(path, &now));
+    EXPECT_TRUE(now == bytes) << "the package is not the payload's (" << now.size() << " bytes)";
+    if (c.prepare == SecondName) {
+      ASSERT_TRUE(tltest::readFile(other, &now));
+      EXPECT_EQ(now, c.onDisk) << "written through a second name";
+    }
+  }
+
+  tltest::PayloadFixture without;
+  ASSERT_TRUE(without.build(temp.file("without.dll"), {{"\\tl\\tl\\readme.txt", "x"}})) << without.error();
+  win::FileHandle held;
+  PackageCheck report;
+  EXPECT_FALSE(holdPayloadPackage(without.module(), path, nullptr, &held, &report));
+  EXPECT_EQ(report.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 // ---- progress page: the channel's messages ------------------------------------------------
 
 class ProgressPageTest : public PagesTest {
@@ -386,6 +472,28 @@ class ProgressPageTest : public PagesTest {
     // Added, not entered: entering would start a real run.
     ASSERT_TRUE(frame_.addPage(&progress_));
     page_ = frame_.pageWindow(0);
+  }
+  void TearDown() override {
+    letWorkerEnd(-1);
+    PagesTest::TearDown();
+  }
+  // A run whose worker is the test's own: it waits until letWorkerEnd, then
+  // posts the end message through the channel with that result (none when
+  // negative) and returns.
+  void startRun() {
+    release_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(progress_.startWorker(page_, &ProgressPageTest::heldWorker, this));
+  }
+  void letWorkerEnd(int result) {
+    if (!release_) return;
+    endResult_ = result;
+    SetEvent(release_.get());
+  }
+  static DWORD WINAPI heldWorker(void* param) {
+    auto* self = static_cast<ProgressPageTest*>(param);
+    WaitForSingleObject(self->release_.get(), INFINITE);
+    if (self->endResult_ >= 0) postInstallDone(self->page_, self->endResult_);
+    return 0;
   }
   void post(UINT message, WPARAM wParam, LPARAM lParam = 0) {
     PostMessageA(page_, message, wParam, lParam);
@@ -398,7 +506,9 @@ class ProgressPageTest : public PagesTest {
     return buffer;
   }
 
-  PageProgress progress_;
+  win::KernelHandle release_;
+  std::atomic<int> endResult_{-1};
+  PageProgress progress_;  // after release_: its end waits for the worker
   HWND page_ = nullptr;
 };
 
@@ -413,6 +523,7 @@ TEST_F(ProgressPageTest, BarIsSetUpFromZeroToAThousand) {
 }
 
 TEST_F(ProgressPageTest, BytesAreCountedAcrossFiles) {
+  startRun();
   post(WM_INSTALL_TOTAL, 8);
   post(WM_INSTALL_PROGRESS, 0, 5);
   EXPECT_EQ(bar(), 0);
@@ -430,6 +541,7 @@ TEST_F(ProgressPageTest, BytesAreCountedAcrossFiles) {
 }
 
 TEST_F(ProgressPageTest, NoTotalShowsZeroInsteadOfDividing) {
+  startRun();
   post(WM_INSTALL_TOTAL, 0);
   post(WM_INSTALL_PROGRESS, 7, 7);
   EXPECT_EQ(bar(), 0);
@@ -437,6 +549,7 @@ TEST_F(ProgressPageTest, NoTotalShowsZeroInsteadOfDividing) {
 }
 
 TEST_F(ProgressPageTest, RunsBeyondTwoGigabytesShowCorrectly) {
+  startRun();
   post(WM_INSTALL_TOTAL, 0xF0000000u);
   post(WM_INSTALL_PROGRESS, 0x78000000u, 0x78000000u);
   EXPECT_EQ(bar(), 500);
@@ -444,6 +557,7 @@ TEST_F(ProgressPageTest, RunsBeyondTwoGigabytesShowCorrectly) {
 }
 
 TEST_F(ProgressPageTest, FileTextFromTheChannelIsShownThenCleared) {
+  startRun();
   ProgressCB channel(page_);
   const std::string target = "C:\\Program Files\\TowerLink\\sound\\" + std::string(300, 'w') + ".wav";
   channel.fileStarted("\\tl\\tl\\sound\\x.wav", target.c_str());
@@ -592,6 +706,50 @@ TEST_F(ProgressPageTest, EndMessageWithoutARunIsIgnored) {
   post(WM_INSTALL_DONE, 10);
   EXPECT_NE(frame_.frameWindow(), nullptr) << "a stray end message must not close the installer";
   EXPECT_EQ(ui::waitForMessageBox(GetCurrentProcessId(), kErrorCaption, 300).window, nullptr);
+}
+
+// Any program on the desktop may post the channel's messages (XP has no
+// UIPI). Before a run and during one, forged messages are not acted on: a
+// made-up address is neither read nor freed, a forged end neither closes the
+// installer nor moves on. The worker's own end still ends the run, with the
+// channel's result.
+TEST_F(ProgressPageTest, ForgedMessagesChangeNothing) {
+  char* ours = new char[8];
+  std::memcpy(ours, "planted", 8);
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  } forged[] = {
+      {WM_INSTALL_FILE, 0, static_cast<LPARAM>(0x1234567)},  // reading it would fault
+      {WM_INSTALL_FILE, 0, reinterpret_cast<LPARAM>(ours)},  // freeing it would corrupt the heap
+      {WM_INSTALL_DONE, 0, 0},
+  };
+  for (bool running : {false, true}) {
+    SCOPED_TRACE(running ? "during a run" : "before a run");
+    if (running) startRun();
+    if (!running) {
+      post(WM_INSTALL_TOTAL, 8);
+      post(WM_INSTALL_PROGRESS, 4, 8);
+      EXPECT_EQ(bar(), 0);
+      EXPECT_EQ(text(IDC_PROGRESS_PERCENT), "100%") << "the template's text: nothing was counted";
+    }
+    for (const auto& f : forged) post(f.message, f.wParam, f.lParam);
+    EXPECT_EQ(text(IDC_PROGRESS_STATUS), "Static") << "a file text the channel did not make was shown";
+    EXPECT_NE(frame_.frameWindow(), nullptr) << "a forged end closed the installer";
+    EXPECT_EQ(ui::waitForMessageBox(GetCurrentProcessId(), kErrorCaption, 200).window, nullptr);
+  }
+  EXPECT_STREQ(ours, "planted");
+  delete[] ours;  // still ours: the page never freed it
+
+  BoxAnswerer answerer(kErrorCaption, IDOK);
+  letWorkerEnd(7);
+  ASSERT_TRUE(ui::waitFor([&] {
+    MSG end;
+    return PeekMessageA(&end, page_, WM_INSTALL_DONE, WM_INSTALL_DONE, PM_NOREMOVE) != 0;
+  }, 5000));
+  pump();  // the end message, and its box until answered
+  EXPECT_NE(answerer.text().find("(7)"), std::string::npos) << "the worker's own end: " << answerer.text();
 }
 
 }  // namespace

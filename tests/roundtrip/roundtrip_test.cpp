@@ -176,7 +176,7 @@ TEST_P(RoundTrip, UninstallLeavesOnlyWhatTheRecordDoesNotCarry) {
   EXPECT_EQ(setupCode, 0u);
   std::string stored;
   ASSERT_TRUE(e2e::readString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", &stored));
-  EXPECT_EQ(stored, productDir + "tluninstall.exe TowerLink");
+  EXPECT_EQ(stored, "\"" + productDir + "tluninstall.exe\" TowerLink");
   EXPECT_TRUE(e2e::fileExists(productDir + "tluninstall.exe"));
 
   DWORD uninstallCode = 99;
@@ -418,17 +418,23 @@ class SystemUninstaller : public ::testing::Test {
 // and DisplayName; "--remove TowerLink" (a key name, compared ignoring case:
 // ours is the same text as the DisplayName) runs UninstallString exactly as
 // stored and waits for it. That is the interactive tluninstall.exe, which asks
-// first and reports at the end; the boxes are answered as a user would.
+// first and reports at the end; the boxes are answered as a user would. The
+// product folder "<scratch>\FS Addons\TowerLink\" has a program planted at
+// "<scratch>\FS.exe", which an unquoted UninstallString would start instead.
 TEST_F(SystemUninstaller, SystemUninstallerListsAndRemoves) {
-  const RoundTripCase c{"SystemUninstaller", IDC_TYPE_SAME, {Fs2004}, nullptr, false};
+  const RoundTripCase c{"SystemUninstaller", IDC_TYPE_SAME, {Fs2004}, "FS Addons\\TowerLink", false};
   const std::vector<e2e::InstalledSimulator> sims = {prefix_.installSimulator(Fs2004)};
-  const std::string productDir = e2e::programFilesFolder() + "TowerLink\\";
+  const std::string productDir = e2e::scratchRoot() + c.folderName + "\\";
+  const std::string planted = e2e::scratchRoot() + "FS.exe";
+  ASSERT_TRUE(CopyFileA(TL_PLANTED_PROGRAM, planted.c_str(), FALSE)) << planted;
+  ASSERT_TRUE(e2e::makeFolders(e2e::scratchRoot() + "FS Addons"));
   const std::string listed = "TowerLink|||TowerLink";
   std::string output;
   DWORD code = 99;
   ASSERT_TRUE(runSystemUninstaller("--list", &output, &code)) << output;
   ASSERT_EQ(listedPrograms(output).count(listed), 0u) << output;
   const MachineSnapshot before = takeSnapshot(productDir);
+  prefix_.presetProductDir(productDir.substr(0, productDir.size() - 1));
 
   std::string why;
   ASSERT_TRUE(startToTypePage(&session_, &why)) << why;
@@ -465,6 +471,7 @@ TEST_F(SystemUninstaller, SystemUninstallerListsAndRemoves) {
   ASSERT_TRUE(runSystemUninstaller("--list", &output, &code)) << output;
   EXPECT_EQ(listedPrograms(output).count(listed), 0u) << "still listed:\n" << output;
   EXPECT_TRUE(temp_.leaked().empty()) << "temporary file left: " << temp_.leaked().front();
+  EXPECT_FALSE(e2e::fileExists(planted + ".ran")) << "the planted program ran";
 }
 
 }  // namespace

@@ -59,8 +59,8 @@ TEST_F(UninstallRecordTest, RecordIsWrittenByteForByte) {
 
   EXPECT_TRUE(isRegString(value("DisplayName"), "TowerLink"));
   EXPECT_TRUE(isRegString(value("DisplayIcon"), "C:\\Program Files\\TowerLink\\towerlink.ico"));
-  // Unquoted, spaces and all: the uninstaller splits at its own name.
-  EXPECT_TRUE(isRegString(value("UninstallString"), "C:\\Program Files\\TowerLink\\tluninstall.exe TowerLink"));
+  // Quoted, so that CreateProcess never tries "C:\Program.exe" first.
+  EXPECT_TRUE(isRegString(value("UninstallString"), "\"C:\\Program Files\\TowerLink\\tluninstall.exe\" TowerLink"));
   EXPECT_TRUE(isRegString(value("PorterDescription"), ""));  // one zero byte, not omitted
   EXPECT_TRUE(isRegDword(value("PorterEvents"), 3));
   EXPECT_TRUE(isRegString(value("PorterTag0"), "DeleteRegTree"));

@@ -133,6 +133,12 @@ TEST(RecordFolders, ModelSetsNameTheirSimulatorsModulesFolder) {
   EXPECT_EQ(productFolderOf(L"\\\\srv\\apps\\TL\\TLUNINSTALL.EXE TowerLink", L"TowerLink"), L"\\\\srv\\apps\\TL\\");
   EXPECT_EQ(productFolderOf(L"tluninstall.exe TowerLink", L"TowerLink"), L"");
   EXPECT_EQ(productFolderOf(L"C:\\TL\\other.exe TowerLink", L"TowerLink"), L"");
+  // The quoted form of this version; the unquoted one above of earlier ones.
+  EXPECT_EQ(productFolderOf(L"\"C:\\Games\\FS Addons\\TowerLink\\tluninstall.exe\" TowerLink", L"TowerLink"),
+            L"C:\\Games\\FS Addons\\TowerLink\\");
+  EXPECT_EQ(productFolderOf(L"\"C:\\TL\\tluninstall.exe TowerLink", L"TowerLink"), L"");
+  EXPECT_EQ(productFolderOf(L"\"C:\\TL\\tluninstall.exe\" Other", L"TowerLink"), L"");
+  EXPECT_EQ(productFolderOf(L"\"C:\\TL\\other.exe\" TowerLink", L"TowerLink"), L"");
 }
 
 struct KeyCase {

@@ -47,11 +47,12 @@ std::vector<std::string> splitArguments(const std::string& text, const LeadBytes
 // them).
 std::string quoteArgument(const std::string& argument, const LeadBytes& leadBytes = LeadBytes());
 
-// The text after the program name. The installer writes the UninstallString
-// unquoted ("C:\Program Files\TowerLink\tluninstall.exe TowerLink"), so a
+// The text after the program name. A quoted program name ends at its closing
+// quote, as the installer writes it now; earlier versions wrote it unquoted
+// ("C:\Program Files\TowerLink\tluninstall.exe TowerLink"), so an unquoted
 // program path with spaces is recognised by the running program's own path
 // (modulePath, compared case-insensitively), or else by the first ".exe"
-// followed by a space; a quoted program name ends at its closing quote.
+// followed by a space.
 std::string argumentsAfterProgramName(const std::string& commandLine, const std::string& modulePath);
 
 // Parses the whole command line (program name included). On success returns

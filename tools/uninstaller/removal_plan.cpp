@@ -211,11 +211,21 @@ std::vector<std::wstring> foldersToTry(const std::wstring& top, const std::vecto
 }
 
 std::wstring productFolderOf(const std::wstring& uninstallString, const std::wstring& recordName) {
+  std::wstring text = uninstallString;
+  if (!text.empty() && text[0] == L'"') {
+    // "<folder>tluninstall.exe" <record name>: the quotes go, the rest must
+    // read as the unquoted form does.
+    const size_t close = text.find(L'"', 1);
+    if (close == std::wstring::npos || text.compare(close + 1, std::wstring::npos, L" " + recordName) != 0) {
+      return std::wstring();
+    }
+    text = text.substr(1, close - 1) + L" " + recordName;
+  }
   const std::wstring tail = L"tluninstall.exe " + recordName;
-  if (uninstallString.size() <= tail.size()) return std::wstring();
-  size_t at = uninstallString.size() - tail.size();
-  if (!samePath(uninstallString.substr(at), tail) || uninstallString[at - 1] != L'\\') return std::wstring();
-  return uninstallString.substr(0, at);
+  if (text.size() <= tail.size()) return std::wstring();
+  size_t at = text.size() - tail.size();
+  if (!samePath(text.substr(at), tail) || text[at - 1] != L'\\') return std::wstring();
+  return text.substr(0, at);
 }
 
 const wchar_t kVendorKey[] = L"Software\\Brightfold Labs";

@@ -90,8 +90,9 @@ std::vector<std::wstring> recordFolders(const std::vector<std::wstring>& deleteE
 std::vector<std::wstring> foldersToTry(const std::wstring& top, const std::vector<std::wstring>& heldFiles);
 
 // The product folder named by an UninstallString as the installer writes it:
-// "<product folder>tluninstall.exe <record name>", unquoted. Empty when the
-// text does not end with the program name and record name.
+// "\"<product folder>tluninstall.exe\" <record name>", or unquoted as earlier
+// versions wrote it. Empty when the text does not end with the program name
+// and record name.
 std::wstring productFolderOf(const std::wstring& uninstallString, const std::wstring& recordName);
 
 enum class RegistryRoot { LocalMachine, CurrentUser, ClassesRoot, Users };
