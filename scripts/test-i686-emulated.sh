@@ -5,7 +5,7 @@
 # binfmt_misc entry (scripts/i386-emulation.sh); the prefix is a 64-bit one,
 # as on 64-bit Windows 7 to 11, so that wine64, wineserver and the prefix's
 # services run natively and only the 32-bit programs (setup.exe, the
-# uninstaller, the test driver, msiexec from SysWOW64) are emulated.
+# uninstaller, the test driver, msiexec from SysWOW64, notepad) are emulated.
 #
 # binfmt_misc entries are seen by every process of the machine, and other
 # builds on it must not start emulating their 32-bit programs (Wine's prefix
@@ -22,6 +22,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 # The scenarios, chosen to stay within half an hour on two cores: each takes
 # minutes emulated. TL_EMULATED_TESTS (a CTest -R regex) overrides.
 tests=${TL_EMULATED_TESTS:-'^(e2e_ProductOnlyRunsSimConnectInstaller|roundtrip_RoundTrip_ProductOnly)$'}
+# Emulated, the programs are several times slower than the tests' waits and
+# time limits allow: both are stretched by this factor.
+factor=6
 
 say() { echo "== $*"; }
 fail() { echo "test-i686-emulated: $*" >&2; exit 1; }
@@ -37,7 +40,11 @@ if [ "${1:-}" = --inside ]; then
   shift
   win=$1
   shift
-  prefix=$win/wineprefix-wow64
+  # Every run starts from a copy of a prefix made once: a run cut short (a
+  # time limit, a signal) leaves an installation behind, and making a prefix
+  # again takes minutes emulated.
+  base=$win/wineprefix-emulated-base
+  prefix=$win/wineprefix-emulated
   xfile=$win/xvfb-emulated.pid
   started=0
   finish() {
@@ -56,9 +63,15 @@ if [ "${1:-}" = --inside ]; then
   say "$(sh "$here/detect-arch.sh" --why)"
   say "Windows tests under Wine: i686 in a 64-bit prefix, 32-bit programs emulated (qemu-user)"
   started=1
+  if [ ! -f "$base/.tl-ready" ]; then
+    say "making the emulated runs' Wine prefix (once; minutes, emulated)"
+    run_job tl_headless_start "$base" win64 "$xfile" || exit 1
+    tl_headless_stop "$base" win64 "$xfile"
+  fi
+  rm -rf "$prefix" && cp -a "$base" "$prefix" || fail "cannot copy $base"
   run_job tl_headless_start "$prefix" win64 "$xfile" || exit 1
   export DISPLAY
-  export TL_TEST_PREFIX="$prefix" TL_TEST_WINEARCH=win64
+  export TL_TEST_PREFIX="$prefix" TL_TEST_WINEARCH=win64 TL_TEST_TIME_FACTOR=$factor
   cd "$win" || exit 1
   run_job ctest --output-on-failure -R "$tests" "$@"
   exit $?
@@ -79,6 +92,8 @@ fi
 bash "$here/provision.sh" --emulation || exit 1
 [ -x /usr/lib/wine/wine ] || fail "Wine32 (wine32:i386) is not installed"
 [ -x /usr/bin/qemu-i386-static ] || fail "qemu-user-static is not installed"
+
+cmake -DTL_TEST_TIME_FACTOR=$factor "$win" >/dev/null || fail "cannot configure $win"
 
 # A namespace of the run's own, when binfmt_misc can be mounted in one.
 ns=(unshare --user --map-root-user --mount --propagation private)
