@@ -19,8 +19,11 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/headless.sh"
 
-# The scenarios, chosen to stay within half an hour on two cores: each takes
-# minutes emulated. TL_EMULATED_TESTS (a CTest -R regex) overrides.
+# The scenarios, chosen to stay within half an hour on two cores: emulated,
+# on two cores shared with other builds, the ProductOnly scenario (welcome to
+# SimConnect's msiexec to the readme) took 5-8 minutes and its round trip
+# 6-7; the whole run about 12, with a prefix to make once 3-5 more.
+# TL_EMULATED_TESTS (a CTest -R regex) overrides.
 tests=${TL_EMULATED_TESTS:-'^(e2e_ProductOnlyRunsSimConnectInstaller|roundtrip_RoundTrip_ProductOnly)$'}
 # Emulated, the programs are several times slower than the tests' waits and
 # time limits allow: both are stretched by this factor.
@@ -35,7 +38,7 @@ job=
 run_job() { "$@" & job=$!; wait "$job"; local rc=$?; job=; return $rc; }
 end_job() { [ -z "$job" ] || { kill -TERM "$job" 2>/dev/null; wait "$job" 2>/dev/null; job=; }; }
 
-# Inside the run's own namespace: mount its binfmt_misc, register, run the tests.
+# The run itself, in its own namespace where there is one: register, run the tests.
 if [ "${1:-}" = --inside ]; then
   shift
   win=$1
