@@ -101,6 +101,13 @@ endif()
 # line: a crash that Wine reports with exit status 0 (an exception swallowed in a
 # window callback) must still fail the test.
 set(TL_GTEST_PASS "\\[  PASSED  \\] [0-9]+ test")
+
+# The time limits of the slow Wine tests (end to end, round trips) are for a
+# machine that runs the tree's programs itself; make test-i686-emulated, where
+# qemu-user runs them, raises this factor (and stretches the tests' own waits
+# by it through the environment variable of the same name).
+set(TL_TEST_TIME_FACTOR 1 CACHE STRING "Multiplies the time limit of the end-to-end and round-trip tests")
+math(EXPR TL_SLOW_TEST_TIMEOUT "300 * ${TL_TEST_TIME_FACTOR}")
 set(TL_GTEST_FAIL "\\[  FAILED  \\]")
 
 function(tl_host_test name)

@@ -10,8 +10,12 @@
 #   - Wine32 is an optional step of its own, tried once more against the
 #     point release when the i386 libraries lag; without it the x86_64 build
 #     is the one tested, as on a kernel that cannot run 32-bit code;
+#   - with --emulation, qemu-user-static (for make test-i686-emulated) is a
+#     further optional step: a failure says so in one line and changes
+#     nothing else;
 #   - the script fails only when a required package cannot be installed, and
 #     names each such package.
+# Usage: provision.sh [--emulation]
 set -u
 required=(
   cmake make g++ zlib1g-dev
@@ -24,6 +28,10 @@ required=(
   locales python3
 )
 optional=(wine32:i386)
+# Runs the i686 programs on a kernel without IA-32 support; asked for only by
+# make test-i686-emulated, never by make test.
+emulation=()
+[ "${1:-}" = --emulation ] && emulation=(qemu-user-static)
 # Code page 932 under Wine comes from this Unix locale.
 locale_name=ja_JP.UTF-8
 
@@ -34,6 +42,7 @@ have_locale() { locale -a 2>/dev/null | tr 'A-Z' 'a-z' | sed 's/-//g' | grep -qx
 
 mapfile -t missing < <(missing_of "${required[@]}")
 mapfile -t missing_opt < <(missing_of "${optional[@]}")
+mapfile -t missing_emu < <(missing_of "${emulation[@]}")
 need_i386=0
 dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386 || need_i386=1
 need_locale=0
@@ -46,12 +55,13 @@ if [ ${#missing_opt[@]} -gt 0 ] && [ -n "$(find "$stamp" -mmin -360 2>/dev/null)
   missing_opt=()
 fi
 
-if [ ${#missing[@]} -eq 0 ] && [ ${#missing_opt[@]} -eq 0 ] && [ $need_i386 -eq 0 ] && [ $need_locale -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_opt[@]} -eq 0 ] && [ ${#missing_emu[@]} -eq 0 ] &&
+   [ $need_i386 -eq 0 ] && [ $need_locale -eq 0 ]; then
   exit 0
 fi
 if [ "$(id -u)" != 0 ]; then
-  say "missing packages: ${missing[*]} ${missing_opt[*]}"
-  say "run as root: dpkg --add-architecture i386 && apt-get update && apt-get install -y ${missing[*]} ${missing_opt[*]}"
+  say "missing packages: ${missing[*]} ${missing_opt[*]} ${missing_emu[*]}"
+  say "run as root: dpkg --add-architecture i386 && apt-get update && apt-get install -y ${missing[*]} ${missing_opt[*]} ${missing_emu[*]}"
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
@@ -126,6 +136,15 @@ if [ ${#missing_opt[@]} -gt 0 ]; then
   else
     mkdir -p "$(dirname "$stamp")" && touch "$stamp"
     say "Wine32 (${missing_opt[*]}) cannot be installed from this mirror now; the x86_64 build is the one tested"
+  fi
+fi
+
+if [ ${#missing_emu[@]} -gt 0 ]; then
+  update
+  if install "${missing_emu[@]}"; then
+    say "installed: ${missing_emu[*]}"
+  else
+    say "the emulator (${missing_emu[*]}) cannot be installed from this mirror now; the i686 tree cannot be run emulated"
   fi
 fi
 

@@ -129,9 +129,6 @@ bool WizardUIImpl::showPage(int index) {
   if (index < -1 || index > static_cast<int>(pages_.size()) - 1) return false;
   const int oldIndex = currentIndex_;
   currentIndex_ = index;
-  // Current index is already the new one, so Default leaves Back disabled
-  // exactly on page 0.
-  setButtons(Porter::Default, Porter::Default, Porter::Default);
 
   // Entries are copied before each callback: a callback may shut down (which
   // empties the list) or add a page (which may move the list's storage).
@@ -140,6 +137,11 @@ bool WizardUIImpl::showPage(int index) {
     old.page->onLeave(this, old.window);
     if (created_) ShowWindow(old.window, SW_HIDE);
   }
+  // Only once the old page is hidden: the progress page, whose buttons are
+  // all disabled, must never be seen with an enabled Cancel on its way to the
+  // next page. Current index is already the new one, so Default leaves Back
+  // disabled exactly on page 0.
+  setButtons(Porter::Default, Porter::Default, Porter::Default);
 
   int current = currentIndex_;
   if (current != -1) {

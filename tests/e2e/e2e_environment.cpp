@@ -98,7 +98,7 @@ bool runAndWait(const std::string& program, std::string commandLine, DWORD timeo
                       &process)) {
     return false;
   }
-  const bool ended = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+  const bool ended = WaitForSingleObject(process.hProcess, ui::scaled(timeoutMs)) == WAIT_OBJECT_0;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return ended;

@@ -1,6 +1,19 @@
 #include "e2e/ui_automation.h"
 
+#include <cstdlib>
+
 namespace ui {
+
+DWORD scaled(DWORD ms) {
+  static const DWORD factor = [] {
+    const char* value = std::getenv("TL_TEST_TIME_FACTOR");
+    const long parsed = value != nullptr ? std::strtol(value, nullptr, 10) : 1;
+    return parsed >= 1 && parsed <= 100 ? static_cast<DWORD>(parsed) : 1u;
+  }();
+  if (ms == INFINITE || ms > (INFINITE - 1) / factor) return ms == INFINITE ? INFINITE : INFINITE - 1;
+  return ms * factor;
+}
+
 namespace {
 
 constexpr UINT kTextTimeoutMs = 2000;

@@ -19,10 +19,17 @@ std::vector<HWND> topLevelWindows(DWORD pid, const std::string& caption, bool di
 // Text of a window of any process (empty on failure or time-out).
 std::string text(HWND window);
 
-// Polls every few milliseconds until condition() is true or timeoutMs passed.
-// Returns the last value of condition().
+// A wait of ms milliseconds stretched for a run whose programs are slower
+// than the machine's own (make test-i686-emulated: emulated by qemu-user) by
+// the factor in TL_TEST_TIME_FACTOR (1 when unset). Every wait for the other
+// process goes through it.
+DWORD scaled(DWORD ms);
+
+// Polls every few milliseconds until condition() is true or timeoutMs passed
+// (scaled). Returns the last value of condition().
 template <typename Condition>
 bool waitFor(Condition condition, DWORD timeoutMs) {
+  timeoutMs = scaled(timeoutMs);
   const DWORD start = GetTickCount();
   for (;;) {
     if (condition()) return true;

@@ -126,7 +126,7 @@ bool WizardSession::running() const {
 
 bool WizardSession::waitForExit(DWORD timeoutMs, DWORD* exitCode) {
   if (process_.hProcess == nullptr) return false;
-  if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+  if (WaitForSingleObject(process_.hProcess, ui::scaled(timeoutMs)) != WAIT_OBJECT_0) return false;
   DWORD code = 0;
   GetExitCodeProcess(process_.hProcess, &code);
   if (exitCode != nullptr) *exitCode = code;

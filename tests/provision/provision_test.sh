@@ -44,13 +44,14 @@ required=$(sed -n '/^required=(/,/^)/p' "$script" | sed '1d;$d' | tr -s ' \n' '\
 
 failures=0
 # name | setup | expected exit (0 or nonzero) | text the output must hold | text it must not hold
+# [| the script's arguments]
 check() {
-  local name=$1 setup=$2 expect=$3 must=$4 mustnot=$5
+  local name=$1 setup=$2 expect=$3 must=$4 mustnot=$5 args=${6:-}
   local S=$work/state-$name
   rm -rf "$S"; mkdir -p "$S/installed" "$S/prov"
   ( cd "$S" && eval "$setup" )
   local out rc
-  out=$(TL_STANDIN=$S TL_PROVISION_STATE=$S/prov PATH="$bin:$PATH" bash "$script" 2>&1)
+  out=$(TL_STANDIN=$S TL_PROVISION_STATE=$S/prov PATH="$bin:$PATH" bash "$script" $args 2>&1)
   rc=$?
   local ok=1
   if [ "$expect" = 0 ]; then [ $rc -eq 0 ] || ok=0; else [ $rc -ne 0 ] || ok=0; fi
@@ -82,5 +83,10 @@ check point-release-not-used-when-it-removes "$all_installed; echo wine32:i386 >
   "would need these removed, so it is not used: wine64" "installed: wine32"
 check locale-generated "$all_installed; touch installed/wine32:i386; rm locale" 0 "" "cannot generate"
 
-echo "$(( 9 - failures )) passed, $failures failed"
+# The emulator only when asked for, and a mirror without it fails nothing.
+check emulator-on-request "$all_installed; touch installed/wine32:i386" 0 "installed: qemu-user-static" "" --emulation
+check emulator-unavailable "$all_installed; touch installed/wine32:i386; echo qemu-user-static > broken" 0 \
+  "the emulator (qemu-user-static) cannot be installed" "installed:" --emulation
+
+echo "$(( 11 - failures )) passed, $failures failed"
 [ $failures -eq 0 ]

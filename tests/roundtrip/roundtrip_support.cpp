@@ -43,7 +43,7 @@ bool runCommand(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode
   }
   Handle processHandle(process.hProcess);
   Handle threadHandle(process.hThread);
-  if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(processHandle.get(), ui::scaled(timeoutMs)) != WAIT_OBJECT_0) {
     TerminateProcess(processHandle.get(), 99);
     WaitForSingleObject(processHandle.get(), 10000);
     *why = "\"" + commandLine + "\" did not end within " + std::to_string(timeoutMs / 1000) + " s";

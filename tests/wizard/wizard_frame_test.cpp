@@ -314,12 +314,17 @@ TEST_F(WizardFrameTest, GoingToTheCurrentPageLeavesAndEntersAgainWithButtonsRese
   ASSERT_TRUE(frame_.goToPage(1));
   ASSERT_TRUE(frame_.setButtons(Porter::Disabled, Porter::Disabled, Porter::Disabled));
   bool buttonsAtEnter = false;
+  bool anyAtLeave = true;
   page(1)->enterAction = [&](Porter::WizardUI*, HWND) {
     buttonsAtEnter = enabled(button(IDC_CANCEL)) && enabled(button(IDC_BACK)) && enabled(button(IDC_NEXT));
+  };
+  page(1)->leaveAction = [&](Porter::WizardUI*, HWND) {
+    anyAtLeave = enabled(button(IDC_CANCEL)) || enabled(button(IDC_BACK)) || enabled(button(IDC_NEXT));
   };
   log_.clear();
   ASSERT_TRUE(frame_.goToPage(1));
   EXPECT_EQ(join({"P1:onLeave", "P1:onEnter"}), join(log_));
+  EXPECT_FALSE(anyAtLeave) << "a page still shown keeps its own buttons (the progress page's Cancel stays off)";
   EXPECT_TRUE(buttonsAtEnter) << "buttons are reset to Default before onEnter";
   EXPECT_TRUE(visible(page(1)->window));
 }
