@@ -5,6 +5,8 @@
 #include <new>
 
 #include "payload/file_extractor_impl.h"
+#include "platform/file_names.h"
+#include "platform/held_folder.h"
 
 namespace {
 
@@ -48,26 +50,24 @@ bool writeAll(HANDLE file, const uint8_t* data, uint32_t size) {
   return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
-// Puts the payload's bytes at path: through the file itself when it is one
-// plain file (held with no sharing while it is rewritten), else under a new
-// name in place of the link or second name.
-DWORD putPayloadBack(FileExtractorImpl& extractor, const std::string& path, SECURITY_ATTRIBUTES* security) {
-  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file.valid() || !isPlainFile(file.get())) {
-    file.reset();
-    // DeleteFile removes a link or one name of a file, never what it leads to.
-    if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return GetLastError();
-    file.reset(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, security, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return GetLastError();
-  }
-  if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file.get())) {
-    return GetLastError();
-  }
+// Puts the payload's bytes under name in the held folder: written into a new
+// file beside it (created with security, which may be null) and renamed over
+// the name, which replaces the name alone, whatever it held (a file, a link,
+// one name of a hard link). A failure leaves the name as it was.
+DWORD putPayloadBack(FileExtractorImpl& extractor, const win::HeldFolder& folder, const std::wstring& name,
+                     PSECURITY_DESCRIPTOR security) {
+  win::FileHandle file;
+  std::wstring temporary;
+  DWORD error = folder.createTemporary(L"tmp", &file, &temporary, security);
+  if (error != ERROR_SUCCESS) return error;
   const ExtractResult result = extractor.inflateFile(
       kSimConnectPackageName, [&](const uint8_t* data, uint32_t n) { return writeAll(file.get(), data, n); });
-  if (result != ExtractResult::Ok) return extractor.lastError() != 0 ? extractor.lastError() : ERROR_WRITE_FAULT;
+  error = result != ExtractResult::Ok ? (extractor.lastError() != 0 ? extractor.lastError() : ERROR_WRITE_FAULT)
+                                      : folder.moveInto(file.get(), name, true);
+  if (error != ERROR_SUCCESS) {
+    win::deleteOnClose(file.get());
+    return error;
+  }
   return file.close() ? 0 : GetLastError();
 }
 
@@ -84,12 +84,25 @@ bool holdPayloadPackage(HMODULE module, const std::string& path, SECURITY_ATTRIB
     report->error = ERROR_FILE_NOT_FOUND;
     return false;
   }
+  // The product folder, held: every open and replace below is by a name in
+  // it, never by its path again.
+  const size_t slash = path.find_last_of('\\');
+  win::HeldFolder folder;
+  DWORD error = slash == std::string::npos ? static_cast<DWORD>(ERROR_INVALID_NAME)
+                                           : folder.open(win::widen(path.substr(0, slash)), false);
+  const std::wstring name = slash == std::string::npos ? std::wstring() : win::widen(path.substr(slash + 1));
+  if (error != ERROR_SUCCESS) {
+    report->error = error;
+    return false;
+  }
+  PSECURITY_DESCRIPTOR descriptor = security != nullptr ? security->lpSecurityDescriptor : nullptr;
   // A second round only when the first put the bytes back; a third would
   // mean someone rewrites the file as fast as we do.
   for (int round = 0; round < 3; ++round) {
-    win::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (file.valid() && isPlainFile(file.get()) && matchesPayload(extractor, file.get())) {
+    win::FileHandle file;
+    if (folder.openFile(name, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, 1 /* FILE_OPEN */, &file) ==
+            ERROR_SUCCESS &&
+        isPlainFile(file.get()) && folder.holds(file.get(), name) && matchesPayload(extractor, file.get())) {
       // msiexec reads it from the start.
       SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
       *held = std::move(file);
@@ -97,7 +110,7 @@ bool holdPayloadPackage(HMODULE module, const std::string& path, SECURITY_ATTRIB
     }
     file.reset();
     report->rewritten = true;
-    const DWORD error = putPayloadBack(extractor, path, security);
+    error = putPayloadBack(extractor, folder, name, descriptor);
     if (error != 0) {
       report->error = error;
       return false;

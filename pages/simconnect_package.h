@@ -21,10 +21,10 @@ struct PackageCheck {
 
 // Opens path for reading with read sharing only (no write, no delete
 // sharing, not through a link) and compares its bytes with the payload's
-// package of module. A file that differs gets the payload's bytes written
-// back through a handle of its own (truncated and rewritten, nobody else may
-// open it meanwhile); a name that is a link, has a second name or is missing
-// is replaced by a new file (created with security, which may be null). The
+// package of module. Its folder is held meanwhile and the file opened by its
+// name in it. A file that differs, a name that is a link or has a second name,
+// or a missing one is replaced by a new file with the payload's bytes
+// (created with security, which may be null, and renamed over the name). The
 // file is then opened and compared again, and only a file that matched while
 // held is handed over. True with *held open (keep it until msiexec ends);
 // false with report->error when the payload has no package or the file cannot
