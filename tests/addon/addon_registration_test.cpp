@@ -321,7 +321,7 @@ TEST_F(AddonFiles, LinksInPlaceOfTheFileOrItsFolderLeaveTheirTargetsAlone) {
   ASSERT_TRUE(CreateDirectoryA(victimFolder.c_str(), nullptr));
   ASSERT_TRUE(writeBytes(victim, system));
   win::linkMayBeFollowed = [](HANDLE, HANDLE) { return false; };
-  uninst_test::makeUnixLink(file_, victim);  // Wine shows a link to a file as the file
+  ASSERT_TRUE(uninst_test::makeUnixLink(file_, victim));  // Wine shows a link to a file as the file
   ASSERT_TRUE(readBytes(file_) == system);
   ASSERT_TRUE(uninst_test::makeUnixLink(root_ + "linked", victimFolder));
   const struct {

@@ -699,7 +699,7 @@ TEST_F(ExtractorTest, HostileLayoutsNeverLeadAWriteOutOfTheHeldFolders) {
   ASSERT_TRUE(uninst_test::makeUnixLink(sim + "\\outside", outside));
   ASSERT_TRUE(uninst_test::makeUnixLink(sim + "\\aircraft", elsewhere));
   // Wine shows a Unix link to a file as a plain file: its bytes tell it is there.
-  uninst_test::makeUnixLink(sim + "\\modules\\tltrans9.dll", victim + "\\win.ini");
+  ASSERT_TRUE(uninst_test::makeUnixLink(sim + "\\modules\\tltrans9.dll", victim + "\\win.ini"));
   ASSERT_EQ(read(sim + "\\modules\\tltrans9.dll"), "[fonts]\r\n");
   ASSERT_TRUE(CreateHardLinkA((sim + "\\modules\\tlmod9.dll").c_str(), (victim + "\\hard.ini").c_str(), nullptr));
   UserLinks links({temp.path(), elsewhere});

@@ -204,7 +204,7 @@ bool makeUnixLink(const std::string& link, const std::string& target) {
   // Wine may signal a Unix process's end before the process has done its work.
   for (int attempt = 0; attempt < 100; ++attempt) {
     DWORD a = GetFileAttributesW(longPath(link).c_str());
-    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    if (a != INVALID_FILE_ATTRIBUTES) return true;  // a link to a file shows as the file
     Sleep(20);
   }
   return false;
@@ -212,7 +212,14 @@ bool makeUnixLink(const std::string& link, const std::string& target) {
 
 void removeUnixLink(const std::string& link) {
   std::string from = unixPath(link);
-  if (!from.empty()) runHost("/bin/rm -f " + shellQuoted(from));
+  if (from.empty()) return;
+  runHost("/bin/rm -f " + shellQuoted(from));
+  // As above: wait until the link has gone, so that what follows sees the folder without it.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    DWORD a = GetFileAttributesW(longPath(link).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return;
+    Sleep(20);
+  }
 }
 
 bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments) {
