@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_names.h"
+#include "platform/path_forms.h"
 
 namespace win {
 
@@ -195,109 +196,110 @@ bool namedAsLink(const std::wstring& path) {
 const ACCESS_MASK kLevelAccess = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 const ULONG kLevelOptions = kFileDirectoryFile | kFileOpenForBackupIntent;
 
-// One level below parent (whose full name is parentPath): opened (made first
-// when create allows), checked, and when it is a link followed only as
-// linkMayBeFollowed decides.
-DWORD openLevel(HANDLE parent, const std::wstring& parentPath, const std::wstring& name, bool create, bool last,
-                PSECURITY_DESCRIPTOR security, FileHandle* out) {
+// Case-insensitive for every letter the system folds, for two spellings that
+// both came from the file system.
+bool sameName(std::wstring a, std::wstring b) {
+  if (a.size() != b.size()) return false;
+  if (a.empty()) return true;
+  CharUpperBuffW(&a[0], static_cast<DWORD>(a.size()));
+  CharUpperBuffW(&b[0], static_cast<DWORD>(b.size()));
+  return a == b;
+}
+
+// Whether what has the final path child lies directly in the folder whose
+// final path is parent; true when either is unknown (XP), where the handles'
+// attributes alone decide. The name is not compared: the path that led there
+// may spell it by its 8.3 name.
+bool directlyIn(const std::wstring& child, const std::wstring& parent) {
+  if (child.empty() || parent.empty()) return true;
+  const std::wstring c = plainForm(child), p = plainForm(parent);
+  return sameName(parentPath(c), p) && pathDepth(c) == pathDepth(p) + 1;
+}
+
+// The name itself in parent, not where a link there leads; held (without
+// FILE_SHARE_DELETE) while it is decided on, so that it cannot be removed and
+// made again meanwhile. For deletion a level someone else holds with delete
+// access is taken shared for deletion too: the checks still apply.
+DWORD openNode(HANDLE parent, const std::wstring& name, Links links, FileHandle* node) {
+  const ULONG options = kLevelOptions | kFileOpenReparsePoint;
+  DWORD error = ntOpen(parent, name, kLevelAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen, options, nullptr,
+                       node, nullptr);
+  if (error == ERROR_SHARING_VIOLATION && links == Links::Refused) {
+    error = ntOpen(parent, name, kLevelAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kFileOpen,
+                   options, nullptr, node, nullptr);
+  }
+  return error;
+}
+
+// Where a walk is: the open level, its full name and, for Links::Refused,
+// its final path.
+struct Level {
+  HANDLE handle;
+  std::wstring path;
+  std::wstring final;
+};
+
+// One level below parent: opened (made first when create allows), checked,
+// and when it is a link followed only as links and linkMayBeFollowed decide.
+// *final receives its final path for Links::Refused.
+DWORD openLevel(const Level& parent, const std::wstring& name, bool create, bool last, PSECURITY_DESCRIPTOR security,
+                Links links, FileHandle* out, std::wstring* final) {
   const ULONG share = last ? (FILE_SHARE_READ | FILE_SHARE_WRITE) : (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  // The name itself, not where a link there leads; held (without
-  // FILE_SHARE_DELETE) while it is decided on, so that it cannot be removed
-  // and made again meanwhile.
   FileHandle node;
-  DWORD error = ntOpen(parent, name, kLevelAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen,
-                       kLevelOptions | kFileOpenReparsePoint, nullptr, &node, nullptr);
+  DWORD error = openNode(parent.handle, name, links, &node);
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
     if (!create) return ERROR_PATH_NOT_FOUND;
-    error = ntOpen(parent, name, kLevelAccess, share, kFileCreate, kLevelOptions | kFileOpenReparsePoint, security,
-                   out, nullptr);
-    if (error == ERROR_SUCCESS && creationWatch != nullptr) creationWatch(joined(parentPath, name), true, security);
+    error = ntOpen(parent.handle, name, kLevelAccess, share, kFileCreate, kLevelOptions | kFileOpenReparsePoint,
+                   security, out, nullptr);
+    if (error == ERROR_SUCCESS && creationWatch != nullptr) creationWatch(joined(parent.path, name), true, security);
+    if (error == ERROR_SUCCESS && links == Links::Refused) *final = finalPathByHandle(out->get());
     if (error != ERROR_FILE_EXISTS) return error;
     // Made by someone else meanwhile: taken like any existing level.
-    error = ntOpen(parent, name, kLevelAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen,
-                   kLevelOptions | kFileOpenReparsePoint, nullptr, &node, nullptr);
+    error = openNode(parent.handle, name, links, &node);
   }
   if (error != ERROR_SUCCESS) return error;
   DWORD held = 0;
   error = attributeTag(node.get(), &held);
   if (error != ERROR_SUCCESS) return error;
-  if (!(held & FILE_ATTRIBUTE_REPARSE_POINT) && !namedAsLink(joined(parentPath, name))) {
+  if (!(held & FILE_ATTRIBUTE_REPARSE_POINT) && !namedAsLink(joined(parent.path, name))) {
     if (!(held & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
+    if (links == Links::Refused) {
+      *final = finalPathByHandle(node.get());
+      if (!directlyIn(*final, parent.final)) return kErrorStoppedOnLink;
+    }
     *out = std::move(node);
     return ERROR_SUCCESS;
   }
+  if (links == Links::Refused) return kErrorStoppedOnLink;
   FileHandle target;
-  error = ntOpen(parent, name, kLevelAccess, share, kFileOpen, kLevelOptions, nullptr, &target, nullptr);
+  error = ntOpen(parent.handle, name, kLevelAccess, share, kFileOpen, kLevelOptions, nullptr, &target, nullptr);
   if (error != ERROR_SUCCESS) return error;
   if (!linkMayBeFollowed(node.get(), target.get())) return ERROR_ACCESS_DENIED;
   *out = std::move(target);
   return ERROR_SUCCESS;
 }
 
-// Splits a full path into its root ("\\?\C:\", "\\?\UNC\server\share\") and
-// its levels. False for a path that is not full or holds "." or "..".
-bool splitPath(const std::wstring& path, std::wstring* root, std::vector<std::wstring>* levels) {
-  std::wstring p = path;
-  for (wchar_t& c : p) {
-    if (c == L'/') c = L'\\';
-  }
-  size_t rest = 0;
-  if (p.compare(0, 4, L"\\\\?\\") == 0) p = p.compare(4, 4, L"UNC\\") == 0 ? L"\\\\" + p.substr(8) : p.substr(4);
-  if (p.size() >= 3 && p[1] == L':' && p[2] == L'\\' &&
-      ((p[0] >= L'A' && p[0] <= L'Z') || (p[0] >= L'a' && p[0] <= L'z'))) {
-    *root = L"\\\\?\\" + p.substr(0, 3);
-    rest = 3;
-  } else if (p.size() > 2 && p[0] == L'\\' && p[1] == L'\\') {
-    size_t server = p.find(L'\\', 2);
-    if (server == std::wstring::npos || server == 2) return false;
-    size_t share = p.find(L'\\', server + 1);
-    if (share == server + 1) return false;
-    if (share == std::wstring::npos) share = p.size();
-    *root = L"\\\\?\\UNC\\" + p.substr(2, share - 2) + L"\\";
-    rest = share;
-  } else {
-    return false;
-  }
-  levels->clear();
-  for (size_t start = rest; start < p.size();) {
-    size_t end = p.find(L'\\', start);
-    if (end == std::wstring::npos) end = p.size();
-    std::wstring level = p.substr(start, end - start);
-    if (level == L"." || level == L"..") return false;
-    if (!level.empty()) levels->push_back(level);
-    start = end + 1;
-  }
-  return true;
-}
-
-bool splitRelative(const std::wstring& relative, std::vector<std::wstring>* levels) {
-  levels->clear();
-  for (size_t start = 0; start <= relative.size();) {
-    size_t end = relative.find_first_of(L"\\/", start);
-    if (end == std::wstring::npos) end = relative.size();
-    std::wstring level = relative.substr(start, end - start);
-    if (level == L"." || level == L"..") return false;
-    if (!level.empty()) levels->push_back(level);
-    start = end + 1;
-  }
-  return true;
-}
-
-DWORD walk(HANDLE from, const std::wstring& fromPath, const std::vector<std::wstring>& levels, bool create,
-           PSECURITY_DESCRIPTOR security, FileHandle* out, std::wstring* path) {
+// Opens levels one below the other from the open level from, each relative
+// to the one above; *out is the last, *path its full name, *final its final
+// path (Links::Refused).
+DWORD walk(const Level& from, const std::vector<std::wstring>& levels, bool create, PSECURITY_DESCRIPTOR security,
+           Links links, FileHandle* out, std::wstring* path, std::wstring* final) {
   FileHandle current;
-  HANDLE parent = from;
-  std::wstring parentPath = fromPath;
+  Level parent = from;
+  if (links == Links::Refused && parent.final.empty()) parent.final = finalPathByHandle(parent.handle);
   for (size_t i = 0; i < levels.size(); ++i) {
     FileHandle next;
-    DWORD error = openLevel(parent, parentPath, levels[i], create, i + 1 == levels.size(), security, &next);
+    std::wstring nextFinal;
+    DWORD error = openLevel(parent, levels[i], create, i + 1 == levels.size(), security, links, &next, &nextFinal);
     if (error != ERROR_SUCCESS) return error;
     current = std::move(next);
-    parent = current.get();
-    parentPath = joined(parentPath, levels[i]);
+    parent.handle = current.get();
+    parent.path = joined(parent.path, levels[i]);
+    parent.final = nextFinal;
   }
   *out = std::move(current);
-  *path = parentPath;
+  *path = parent.path;
+  *final = parent.final;
   return ERROR_SUCCESS;
 }
 
@@ -403,6 +405,7 @@ bool sidMayWrite(PSID sid, PSECURITY_DESCRIPTOR folderSecurity) {
 
 LinkDecision linkMayBeFollowed = ownerMayFollow;
 CreationWatch creationWatch = nullptr;
+DeletionWatch deletionWatch = nullptr;
 
 bool ownerMayFollow(HANDLE link, HANDLE target) {
   PSID owner = nullptr;
@@ -434,8 +437,8 @@ bool enableRedirectionGuard() {
   return set(kProcessRedirectionTrustPolicy, &flags, sizeof(flags)) != FALSE;
 }
 
-DWORD HeldFolder::open(const std::wstring& path, bool create, PSECURITY_DESCRIPTOR security) {
-  handle_.reset();
+DWORD HeldFolder::open(const std::wstring& path, bool create, PSECURITY_DESCRIPTOR security, Links links) {
+  release();
   std::wstring root;
   std::vector<std::wstring> levels;
   if (!splitPath(path, &root, &levels)) return ERROR_INVALID_NAME;
@@ -451,18 +454,19 @@ DWORD HeldFolder::open(const std::wstring& path, bool create, PSECURITY_DESCRIPT
   if (levels.empty()) {
     handle_ = std::move(top);
     path_ = root;
+    if (links == Links::Refused) final_ = finalPathByHandle(handle_.get());
     return ERROR_SUCCESS;
   }
-  return walk(top.get(), root, levels, create, security, &handle_, &path_);
+  return walk(Level{top.get(), root, std::wstring()}, levels, create, security, links, &handle_, &path_, &final_);
 }
 
 DWORD HeldFolder::openBelow(const HeldFolder& base, const std::wstring& relative, bool create,
-                            PSECURITY_DESCRIPTOR security) {
-  handle_.reset();
+                            PSECURITY_DESCRIPTOR security, Links links) {
+  release();
   if (!base.valid()) return ERROR_INVALID_HANDLE;
   std::vector<std::wstring> levels;
   if (!splitRelative(relative, &levels) || levels.empty()) return ERROR_INVALID_NAME;
-  return walk(base.get(), base.path_, levels, create, security, &handle_, &path_);
+  return walk(Level{base.get(), base.path_, base.final_}, levels, create, security, links, &handle_, &path_, &final_);
 }
 
 DWORD HeldFolder::createSubfolder(const std::wstring& name, PSECURITY_DESCRIPTOR security, HeldFolder* out) const {
@@ -554,11 +558,7 @@ bool HeldFolder::holds(HANDLE file, const std::wstring& name) const {
   std::wstring folder = finalPathByHandle(get());
   std::wstring opened = finalPathByHandle(file);
   if (folder.empty() || opened.empty()) return true;
-  std::wstring expected = joined(folder, name);
-  if (expected.size() != opened.size()) return false;
-  CharUpperBuffW(&expected[0], static_cast<DWORD>(expected.size()));
-  CharUpperBuffW(&opened[0], static_cast<DWORD>(opened.size()));
-  return expected == opened;
+  return sameName(joined(folder, name), opened);
 }
 
 DWORD HeldFolder::remove(const std::wstring& name) const {
@@ -570,12 +570,40 @@ DWORD HeldFolder::remove(const std::wstring& name) const {
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return ERROR_SUCCESS;
   if (error != ERROR_SUCCESS) return error;
   DWORD attributes = 0;
-  bool cleared = false;
-  if (attributeTag(h.get(), &attributes) == ERROR_SUCCESS && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    cleared = setAttributes(h.get(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) == ERROR_SUCCESS;
+  if (attributeTag(h.get(), &attributes) != ERROR_SUCCESS) attributes = 0;
+  return deleteClearingReadOnly(h.get(), attributes);
+}
+
+DWORD HeldFolder::openForDeletion(const std::wstring& name, FileHandle* out, DWORD* attributes) const {
+  out->reset();
+  *attributes = 0;
+  if (!valid()) return ERROR_INVALID_HANDLE;
+  if (deletionWatch != nullptr) deletionWatch(joined(path_, name));
+  DWORD error = ntOpen(get(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kFileOpen,
+                       kFileOpenReparsePoint | kFileOpenForBackupIntent, nullptr, out, nullptr);
+  if (error != ERROR_SUCCESS) return error;
+  error = attributeTag(out->get(), attributes);
+  if (error != ERROR_SUCCESS) {
+    out->reset();
+    return error;
   }
-  error = deleteOnClose(h.get());
-  if (error != ERROR_SUCCESS && cleared) setAttributes(h.get(), attributes);
+  // The folder's final path as it is now: what counts is that the item lies
+  // in the folder this handle holds, wherever that folder was moved.
+  if (namedAsLink(joined(path_, name)) || !directlyIn(finalPathByHandle(out->get()), finalPathByHandle(get()))) {
+    *attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD deleteClearingReadOnly(HANDLE file, DWORD attributes) {
+  bool cleared = false;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    cleared = setAttributes(file, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) == ERROR_SUCCESS;
+  }
+  // A folder that is not empty gives ERROR_DIR_NOT_EMPTY and stays.
+  DWORD error = deleteOnClose(file);
+  if (error != ERROR_SUCCESS && cleared) setAttributes(file, attributes);
   return error;
 }
 

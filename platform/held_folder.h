@@ -48,6 +48,24 @@ bool ownerMayFollow(HANDLE link, HANDLE target);
 // non-administrator. Elsewhere nothing happens. True when it was turned on.
 bool enableRedirectionGuard();
 
+// How a walk treats a link on the way.
+enum class Links {
+  // Followed as linkMayBeFollowed decides (ERROR_ACCESS_DENIED when not):
+  // for what is written.
+  Decided,
+  // Never followed (ERROR_STOPPED_ON_SYMLINK), nor is a level whose final
+  // path shows that it is not the child of the level above (a link Wine
+  // shows by no attribute); a level someone else holds open with delete
+  // access is taken all the same (that holder could rename it; the checks
+  // still apply): for what is deleted, where a link could only lead out of
+  // what is removed.
+  Refused,
+};
+
+// ERROR_STOPPED_ON_SYMLINK, which mingw's winerror.h lacks: a link refused on
+// the way.
+const DWORD kErrorStoppedOnLink = 681;
+
 // What is found under a name in a held folder.
 struct NameInfo {
   bool exists = false;
@@ -68,6 +86,7 @@ class HeldFolder {
   void release() {
     handle_.reset();
     path_.clear();
+    final_.clear();
   }
 
   // Opens the folder named by a full path ("C:\a\b", "\\server\share\a"),
@@ -80,11 +99,13 @@ class HeldFolder {
   // ERROR_ACCESS_DENIED for a link that is not followed, ERROR_PATH_NOT_FOUND
   // for a missing level without create, ERROR_DIRECTORY for a file on the way,
   // ERROR_INVALID_NAME for "." or ".." or a path that is not full.
-  DWORD open(const std::wstring& path, bool create, PSECURITY_DESCRIPTOR security = nullptr);
+  // With Links::Refused a link is never followed (see Links).
+  DWORD open(const std::wstring& path, bool create, PSECURITY_DESCRIPTOR security = nullptr,
+             Links links = Links::Decided);
 
   // The same for a folder below this one: relative names separated by "\".
   DWORD openBelow(const HeldFolder& base, const std::wstring& relative, bool create,
-                  PSECURITY_DESCRIPTOR security = nullptr);
+                  PSECURITY_DESCRIPTOR security = nullptr, Links links = Links::Decided);
 
   // A new folder of that name in this one, made only if nothing of that name
   // exists (ERROR_ALREADY_EXISTS otherwise), with security when given, and
@@ -130,10 +151,32 @@ class HeldFolder {
   // there is removed itself. 0 when removed or already gone.
   DWORD remove(const std::wstring& name) const;
 
+  // Opens the name in this folder to be deleted through the handle
+  // (deleteClearingReadOnly): DELETE and attribute access, shared with
+  // everyone, the name itself, never what a link there leads to. *attributes
+  // are the handle's, with FILE_ATTRIBUTE_REPARSE_POINT added when the name
+  // is a link by its name alone (Wine) or when the final path of what was
+  // opened shows it is not this folder's child. Returns 0 or the error
+  // (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when nothing is there).
+  DWORD openForDeletion(const std::wstring& name, FileHandle* out, DWORD* attributes) const;
+
  private:
   FileHandle handle_;
-  std::wstring path_;  // the name it was opened by ("\\?\C:\a\b"), for namedAsLink only
+  std::wstring path_;   // the name it was opened by ("\\?\C:\a\b"), for namedAsLink only
+  std::wstring final_;  // its final path when opened with Links::Refused (empty: unknown)
 };
+
+// Deletes a file or empty folder open with DELETE access (openForDeletion),
+// clearing a read-only attribute first and restoring it when the delete
+// fails. attributes are the ones it has. Returns 0 or the error
+// (ERROR_DIR_NOT_EMPTY for a folder that holds anything).
+DWORD deleteClearingReadOnly(HANDLE file, DWORD attributes);
+
+// Test seam: told of every name openForDeletion is about to open, with its
+// full name ("\\?\C:\...") as the held folder was reached, after the folder
+// was decided on and before the name is opened. Null (the default) tells no one.
+using DeletionWatch = void (*)(const std::wstring& path);
+extern DeletionWatch deletionWatch;
 
 // Opens a name (one level) in an open folder relative to it, never through a
 // link there (FILE_OPEN_REPARSE_POINT): for callers that refuse every link and

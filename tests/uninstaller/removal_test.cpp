@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <sddl.h>
 
+#include "platform/held_folder.h"
 #include "tools/uninstaller/feedback.h"
 #include "tools/uninstaller/progress_window.h"
 #include "tools/uninstaller/relaunch.h"
@@ -169,6 +170,70 @@ TEST(DeleteEmptyFolders, RefusesRootsSystemFoldersAndTheirParents) {
   for (const std::wstring& f : system.refused) found = found || _wcsicmp(f.c_str(), windows) == 0;
   EXPECT_TRUE(found);
   EXPECT_EQ(_wcsicmp(system.windowsFolder.c_str(), windows), 0);
+}
+
+// A standard user's swap at the worst moment: the folders on the way were
+// held and checked, and just before the item is opened for deletion the
+// folder holding it is moved away (as Unix moves it: no Windows share mode
+// stops that) and a link to a folder outside put in its place. Whatever the
+// item's path now leads to, nothing outside is removed.
+struct SwapAtDelete {
+  Scratch* scratch = nullptr;
+  std::string suffix;  // of the name whose opening for deletion triggers the swap
+  std::string folder, moved, victim;
+  bool swapped = false;
+};
+SwapAtDelete* pendingSwap = nullptr;
+
+void swapBeforeDelete(const std::wstring& path) {
+  const std::string name = narrow(path);
+  if (pendingSwap == nullptr || pendingSwap->swapped || name.size() < pendingSwap->suffix.size() ||
+      name.compare(name.size() - pendingSwap->suffix.size(), std::string::npos, pendingSwap->suffix) != 0) {
+    return;
+  }
+  SwapAtDelete& at = *pendingSwap;
+  at.swapped = moveUnix(at.folder, at.moved) && at.scratch->link(at.folder, at.victim);
+}
+
+TEST(HeldFolders, AFolderSwappedForALinkBeforeTheDeleteLeadsNowhereOutside) {
+  struct Case {
+    const char* name;
+    const char* file;     // recorded, below the product folder
+    const char* folder;   // a DeleteEmptyDirs after it, or null
+    const char* trigger;  // the name whose opening for deletion swaps "sub" away
+    StepStatus refused;   // what the step says when it sees the swap
+  } cases[] = {
+      {"the folder holding a recorded file", "sub\\b.dll", nullptr, "\\sub\\b.dll", StepStatus::Failed},
+      {"the folder above an emptied folder", "sub\\deep\\c.dll", "sub\\deep", "\\sub\\deep", StepStatus::Kept},
+  };
+  for (const Case& c : cases) {
+    Scratch s;
+    const std::string p = s.root() + "TL\\", v = s.root() + "victim\\";
+    ASSERT_TRUE(writeFile(p + c.file) && writeFile(v + "b.dll") && makeFolders(v + "deep")) << c.name;
+    Remover remover(scopeFor(s));
+    SwapAtDelete at;
+    at.scratch = &s;
+    at.suffix = c.trigger;
+    at.folder = p + "sub";
+    at.moved = p + "sub.moved";
+    at.victim = v.substr(0, v.size() - 1);
+    pendingSwap = &at;
+    win::deletionWatch = swapBeforeDelete;
+    StepResult r = remover.deleteFile(p + c.file, nullptr);
+    if (c.folder != nullptr) r = remover.deleteEmptyFolders(p + c.folder);
+    remover.release();
+    win::deletionWatch = nullptr;
+    pendingSwap = nullptr;
+    ASSERT_TRUE(at.swapped) << c.name;
+    // Removed through the held folder, which is the moved one now, or
+    // refused where the item's final path shows the swap (Wine, which also
+    // deletes by name when the handle closes, and only what that name still
+    // names): never anything the path now leads to.
+    EXPECT_TRUE(r.status == StepStatus::Done || (r.status == c.refused && r.reason.find("link") != std::string::npos))
+        << c.name << ": " << r.reason;
+    EXPECT_TRUE(fileExists(v + "b.dll")) << c.name;
+    EXPECT_TRUE(folderExists(v + "deep")) << c.name;
+  }
 }
 
 TEST(DeleteRegistryTree, RemovesTheKeyWithSubkeysAndRefusesOthersKeys) {

@@ -187,9 +187,15 @@ bool runHost(const std::string& commandLine) {
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     return false;
   }
-  WaitForSingleObject(info.hProcess, 10000);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  // Wine starts a Unix program without a Windows process and fills the
+  // handles in with whatever its own stack held: closing those closed one of
+  // this process's own handles now and then (its standard output, say), so
+  // only handles that are the process reported are waited on and closed.
+  if (info.dwProcessId != 0 && GetProcessId(info.hProcess) == info.dwProcessId) {
+    WaitForSingleObject(info.hProcess, 10000);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
   return true;
 }
 
@@ -220,6 +226,18 @@ void removeUnixLink(const std::string& link) {
     if (a == INVALID_FILE_ATTRIBUTES) return;
     Sleep(20);
   }
+}
+
+bool moveUnix(const std::string& from, const std::string& to) {
+  std::string source = unixPath(from), target = unixPath(to);
+  if (source.empty() || target.empty()) return false;
+  runHost("/bin/mv " + shellQuoted(source) + " " + shellQuoted(target));
+  // As above: wait until Wine sees the new name.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (GetFileAttributesW(longPath(to).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    Sleep(20);
+  }
+  return false;
 }
 
 bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments) {

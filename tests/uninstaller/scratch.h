@@ -42,6 +42,9 @@ void removeTree(const std::string& path);
 bool makeUnixLink(const std::string& link, const std::string& target);
 // Removes such a link (never its target).
 void removeUnixLink(const std::string& link);
+// Renames a file or folder as the host's mv does, which no Windows share mode
+// stops (a folder held open moves all the same). False outside Wine.
+bool moveUnix(const std::string& from, const std::string& to);
 // A real shell link at linkPath pointing at target, saved through IShellLinkA.
 bool makeShortcut(const std::string& linkPath, const std::string& target, const std::string& arguments);
 using tltest::tempFolder;

@@ -6,13 +6,13 @@
 // outside Program Files (C:\TowerLink, C:\FS9) may be writable by every user,
 // who could put a junction or symbolic link where a recorded folder was. So
 // nothing is removed by a name that passes through a link: every folder from
-// the drive root down to the one that holds the item is opened in turn
-// (FILE_FLAG_OPEN_REPARSE_POINT, without FILE_SHARE_DELETE, so that it cannot
-// be renamed or replaced while it is held), refused when it is a reparse point
-// by its attributes or by its handle, and, where GetFinalPathNameByHandleW
-// exists (Vista and later), checked through its handle to be the child of the
-// folder held above it. The item itself is opened the same way and deleted
-// through its handle.
+// the drive root down to the one that holds the item is opened relative to
+// the one above and held (folder_chain.h: never through a link, without
+// FILE_SHARE_DELETE so that it cannot be renamed or replaced while it is
+// held, and, where GetFinalPathNameByHandleW exists, checked through its
+// handle to be the child of the folder held above it). The item itself is
+// opened relative to the held folder, checked and deleted through its handle
+// (handle_deletes.h).
 #pragma once
 
 #include <windows.h>
@@ -22,6 +22,9 @@
 #include <vector>
 
 #include "platform/file_names.h"
+#include "platform/handles.h"
+#include "platform/local_paths.h"
+#include "tools/uninstaller/removal_scope.h"
 
 namespace uninst {
 
@@ -53,43 +56,11 @@ struct RunningOriginal {
 using win::narrow;
 using win::widen;
 
-// What one run may touch, worked out before anything is removed.
-struct RemovalScope {
-  // Folders whose files DeleteFile may remove (the record's own folders:
-  // product folder, Start menu folder, model sets and the simulators' modules
-  // folders), normalised, each as recorded and as the file system spells it.
-  std::vector<std::wstring> ownFolders;
-  // The system's folders, canonical: never removed, nor is a folder holding one.
-  std::vector<std::wstring> refused;
-  // The Windows folder, canonical: nothing inside it is removed.
-  std::wstring windowsFolder;
-  // Names of this computer, for "\\<name>\C$\..." forms.
-  std::vector<std::wstring> localHosts;
-  // The product folder (from the record's UninstallString), normalised; a UNC
-  // path is accepted only inside it, and only when it is UNC itself.
-  std::wstring productFolder;
-};
-
-// The system's folders, this computer's names and the Windows folder, with no
-// folders of a record yet.
-RemovalScope systemScope();
-
-// Adds the folders of a record: its DeleteEmptyDirs params and its
-// UninstallString (for the product folder). A recorded folder that is refused
-// (a root, a system folder or one holding it, anything in the Windows folder,
-// a UNC folder outside a UNC product folder) is not added, so no file is
-// removed through it.
-void addRecordFolders(RemovalScope* scope, const std::vector<std::string>& deleteEmptyDirsParams,
-                      const std::string& uninstallString, const std::string& recordName);
-
-// A normalised path with its 8.3 names expanded as far as it exists (the rest
-// is kept as given). Never touches a UNC path: that would connect to the server.
-std::wstring canonicalPath(const std::wstring& normalized);
-
-// The wide path the file calls take for a normalised path: with the "\\?\"
-// (or "\\?\UNC\") prefix, so that no limit of length applies and no name is
-// reinterpreted.
-std::wstring toSystemPath(const std::wstring& normalized);
+// The path forms the file calls take, and the identity of files, are the
+// platform's (platform/path_forms.h, platform/local_paths.h).
+using win::canonicalPath;
+using win::isSameFile;
+using win::toSystemPath;
 
 class FolderChain;
 
@@ -119,6 +90,16 @@ class Remover {
   void release();
 
  private:
+  enum class Fate { Removed, Gone, Stays, Link, Failed };
+  // A file in the folder the chain holds, once the path passed the scope.
+  StepResult removeHeldFile(const std::wstring& path, const RunningOriginal* original);
+  // Moves the running original aside after its delete failed with error.
+  StepResult moveOriginalAside(const std::wstring& path, const RunningOriginal& original, win::FileHandle* file,
+                               DWORD error);
+  // One folder that a DeleteEmptyDirs may remove: its fate, and for Failed
+  // (and Stays) the reason and code.
+  Fate removeFolder(const std::wstring& folder, bool isTop, std::string* why, DWORD* error);
+
   RemovalScope scope_;
   std::vector<std::wstring> heldFiles_;  // folders that held a recorded file now gone
   std::unique_ptr<FolderChain> chain_;
@@ -127,9 +108,5 @@ class Remover {
 // Deletes the registry key named by a DeleteRegTree event with its subkeys
 // and values; only a key below Software\Brightfold Labs is accepted.
 StepResult deleteRegistryTree(const std::string& params);
-
-// True when both paths name the same existing file (same volume and file
-// index), or are the same text.
-bool isSameFile(const std::wstring& a, const std::wstring& b);
 
 }  // namespace uninst

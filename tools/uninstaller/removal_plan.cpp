@@ -23,8 +23,6 @@ bool equalsIgnoreCase(const std::wstring& a, const wchar_t* b) {
   return i == a.size() && b[i] == L'\0';
 }
 
-bool isLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
 // Splits on sep, dropping empty components (doubled or closing separators).
 std::vector<std::wstring> splitComponents(const std::wstring& text, size_t from, wchar_t sep) {
   std::vector<std::wstring> parts;
@@ -41,23 +39,6 @@ std::vector<std::wstring> splitComponents(const std::wstring& text, size_t from,
   return parts;
 }
 
-// Where the components of a normalised path begin (after "C:\" or
-// "\\server\share\"); npos for a bare "\\server\share".
-size_t componentsStart(const std::wstring& normalized) {
-  if (normalized.size() >= 3 && normalized[1] == L':') return 3;
-  if (normalized.size() >= 2 && normalized[0] == L'\\' && normalized[1] == L'\\') {
-    size_t serverEnd = normalized.find(L'\\', 2);
-    if (serverEnd == std::wstring::npos) return std::wstring::npos;
-    size_t shareEnd = normalized.find(L'\\', serverEnd + 1);
-    return shareEnd == std::wstring::npos ? std::wstring::npos : shareEnd + 1;
-  }
-  return 0;
-}
-
-bool endsInDotOrSpace(const std::wstring& name) {
-  return !name.empty() && (name.back() == L'.' || name.back() == L' ');
-}
-
 }  // namespace
 
 std::string eventValueName(const char* prefix, uint32_t index) {
@@ -69,110 +50,6 @@ EventKind eventKindFromTag(const std::string& tag) {
   if (tag == "DeleteEmptyDirs") return EventKind::DeleteEmptyDirs;
   if (tag == "DeleteRegTree") return EventKind::DeleteRegTree;
   return EventKind::Unknown;
-}
-
-PathProblem normalizePath(const std::wstring& path, std::wstring* out, const std::vector<std::wstring>& localHosts) {
-  out->clear();
-  if (path.empty()) return PathProblem::Empty;
-  std::wstring p = path;
-  std::replace(p.begin(), p.end(), L'/', L'\\');
-
-  // "\\?\" passes a path to the file system unchanged: only its drive and UNC
-  // forms are taken, as the plain paths they name, and only when no name ends
-  // in a dot or space, which the plain form would drop.
-  bool verbatim = false;
-  if (p.compare(0, 4, L"\\\\?\\") == 0) {
-    if (p.size() >= 7 && isLetter(p[4]) && p[5] == L':' && p[6] == L'\\') {
-      p = p.substr(4);
-    } else if (p.size() >= 8 && (p.compare(4, 4, L"UNC\\") == 0 || p.compare(4, 4, L"unc\\") == 0)) {
-      p = L"\\\\" + p.substr(8);
-    } else {
-      return PathProblem::DevicePath;
-    }
-    verbatim = true;
-  }
-
-  std::wstring root;
-  size_t rest = 0;
-  if (p.size() >= 3 && isLetter(p[0]) && p[1] == L':' && p[2] == L'\\') {
-    root = p.substr(0, 3);
-    rest = 3;
-  } else if (p.size() >= 2 && p[0] == L'\\' && p[1] == L'\\') {
-    // "\\server\share": both given, each exactly one component.
-    size_t serverEnd = p.find(L'\\', 2);
-    if (serverEnd == std::wstring::npos || serverEnd == 2) {
-      std::wstring server = p.substr(2, serverEnd == std::wstring::npos ? std::wstring::npos : serverEnd - 2);
-      return (server == L"?" || server == L".") ? PathProblem::DevicePath : PathProblem::NotAbsolute;
-    }
-    std::wstring server = p.substr(2, serverEnd - 2);
-    if (server == L"?" || server == L".") return PathProblem::DevicePath;
-    size_t shareEnd = p.find(L'\\', serverEnd + 1);
-    if (shareEnd == std::wstring::npos) shareEnd = p.size();
-    std::wstring share = p.substr(serverEnd + 1, shareEnd - serverEnd - 1);
-    if (share.empty()) return PathProblem::NotAbsolute;
-    if (server == L".." || share == L"." || share == L"..") return PathProblem::DotComponent;
-    bool local = equalsIgnoreCase(server, L"localhost") || server == L"127.0.0.1";
-    for (const std::wstring& name : localHosts) local = local || (!name.empty() && equalsIgnoreCase(server, name.c_str()));
-    if (local && share.size() == 2 && isLetter(share[0]) && share[1] == L'$') {
-      // This computer's administrative share is its drive.
-      root = std::wstring(1, share[0]) + L":\\";
-    } else {
-      root = p.substr(0, shareEnd);
-    }
-    rest = shareEnd;
-  } else {
-    return PathProblem::NotAbsolute;
-  }
-
-  std::vector<std::wstring> parts = splitComponents(p, rest, L'\\');
-  for (std::wstring& part : parts) {
-    if (endsInDotOrSpace(part)) {
-      if (verbatim) return PathProblem::DevicePath;
-      while (endsInDotOrSpace(part)) part.pop_back();
-      if (part.empty()) return PathProblem::DotComponent;
-    }
-  }
-  std::wstring result = root;
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (!result.empty() && result.back() != L'\\') result.push_back(L'\\');
-    result += parts[i];
-  }
-  *out = result;
-  return PathProblem::None;
-}
-
-size_t pathDepth(const std::wstring& normalized) {
-  size_t from = componentsStart(normalized);
-  if (from == std::wstring::npos) return 0;
-  return splitComponents(normalized, from, L'\\').size();
-}
-
-std::wstring parentPath(const std::wstring& normalized) {
-  size_t from = componentsStart(normalized);
-  if (from == std::wstring::npos || from >= normalized.size()) return normalized;
-  size_t last = normalized.rfind(L'\\');
-  if (last == std::wstring::npos || last + 1 <= from) return normalized.substr(0, from == 3 ? 3 : from - 1);
-  return normalized.substr(0, last);
-}
-
-bool isUncPath(const std::wstring& normalized) {
-  return normalized.size() >= 2 && normalized[0] == L'\\' && normalized[1] == L'\\';
-}
-
-bool samePath(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool isSameOrInside(const std::wstring& path, const std::wstring& folder) {
-  if (folder.empty() || path.size() < folder.size()) return false;
-  if (!samePath(path.substr(0, folder.size()), folder)) return false;
-  if (path.size() == folder.size()) return true;
-  // A root ("C:\") already ends with the separator.
-  return folder.back() == L'\\' || path[folder.size()] == L'\\';
 }
 
 std::vector<std::wstring> recordFolders(const std::vector<std::wstring>& deleteEmptyDirsFolders) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_forms.h"
+
 namespace uninst {
 
 // Value names of the uninstall record, as the installer writes them.
@@ -35,46 +37,15 @@ EventKind eventKindFromTag(const std::string& tag);
 // 949, 950) the second byte of a character may be 0x5C, the backslash, so a
 // backslash is only ever looked for among whole characters.
 
-// Why a recorded path is not acted on.
-enum class PathProblem {
-  None = 0,
-  Empty = 1,
-  NotAbsolute = 2,   // relative or drive-relative: it would depend on the current folder
-  DotComponent = 3,  // ".", ".." or a name of dots and spaces only: could leave the folder the record names
-  DevicePath = 4,    // "\\.\...", a "\\?\" form other than a drive or UNC path, or one whose
-                     // names end in a dot or space (which the plain form would drop)
-};
-
-// Brings a recorded file or folder path into the one form every comparison
-// uses: backslashes only, no empty components, no closing backslash except on
-// a root ("C:\"), trailing dots and spaces of each name dropped (as Windows
-// drops them), "\\?\C:\..." and "\\?\UNC\srv\share" as their plain forms, and an
-// administrative share of this computer ("\\localhost\C$\...", "\\127.0.0.1\c$",
-// or a name in localHosts) as the drive itself. Accepts "X:\..." and
-// "\\server\share\...". On success returns None and *out holds the path; on
-// failure returns the problem and leaves *out empty. 8.3 names need the file
-// system and are expanded by the caller (removal.h).
-PathProblem normalizePath(const std::wstring& path, std::wstring* out,
-                          const std::vector<std::wstring>& localHosts = std::vector<std::wstring>());
-
-// Number of components below the root of a path that normalizePath accepted
-// ("C:\" -> 0, "C:\a\b" -> 2, "\\srv\share\a" -> 1).
-size_t pathDepth(const std::wstring& normalized);
-
-// The folder that holds a normalised path; the root itself for a root.
-std::wstring parentPath(const std::wstring& normalized);
-
-// True for "\\server\share..." (after normalizePath).
-bool isUncPath(const std::wstring& normalized);
-
-// True when path is folder itself or lies below it; both normalised, compared
-// as samePath does, whole components only ("C:\ab" is not inside "C:\a").
-bool isSameOrInside(const std::wstring& path, const std::wstring& folder);
-
-// Case-insensitive (ASCII letters) equality of two normalised paths. Other
-// characters compare exactly; the caller canonicalises through the file
-// system first (removal.h), which gives both the same spelling.
-bool samePath(const std::wstring& a, const std::wstring& b);
+// The path forms are the platform's (platform/path_forms.h): recorded paths
+// are normalised, compared and split as every other path is.
+using win::PathProblem;
+using win::normalizePath;
+using win::pathDepth;
+using win::parentPath;
+using win::isUncPath;
+using win::isSameOrInside;
+using win::samePath;
 
 // The folders of a record that its DeleteFile events may reach: every
 // DeleteEmptyDirs folder (normalised), and for a model-set folder
