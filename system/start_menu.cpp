@@ -1,5 +1,12 @@
-// The Start menu folder "TowerLink" with its four shortcuts, saved through the
+// The Start menu folder "TowerLink" with its four shortcuts, made by the
 // shell's link object, and the five uninstall events that remove them.
+//
+// The programs folder may be the user's own (where there is no all-users
+// one), which that user can change while this elevated program writes. So
+// the folder is held (platform/held_folder.h, links decided there) and each
+// shortcut's bytes, saved by the link object into memory, are written to a
+// new file of a random name in it and renamed over the shortcut's name: the
+// name alone is replaced, never what a link there leads to.
 #include "system/start_menu.h"
 
 #include <windows.h>
@@ -10,7 +17,9 @@
 #include <string>
 
 #include "resources/resource_ids.h"
+#include "platform/file_names.h"
 #include "platform/handles.h"
+#include "platform/held_folder.h"
 #include "system/start_menu_seam.h"
 #include "wizard/ansi_code_page.h"
 #include "wizard/strings.h"
@@ -55,6 +64,59 @@ struct ShortcutRow {
   int iconIndex;
 };
 
+// The Start menu folder below programs ("...\Programs\TowerLink\"), made
+// when missing and held; the programs folder itself must exist. Sets the
+// error and returns false when it cannot be.
+bool holdStartMenuFolder(const std::string& programs, const std::string& name, win::HeldFolder* out) {
+  win::HeldFolder parent;
+  DWORD error = parent.open(win::widen(programs), false);
+  if (error == 0) error = out->openBelow(parent, win::widen(name), true);
+  if (error != 0) SetLastError(error);
+  return error == 0;
+}
+
+// What the link object holds, as its file would hold it.
+HRESULT saveToMemory(IShellLinkA* link, std::string* bytes) {
+  win::ComRef<IPersistStream> persist;
+  HRESULT hr = link->QueryInterface(IID_IPersistStream, persist.receive());
+  if (FAILED(hr)) return hr;
+  win::ComRef<IStream> stream;
+  hr = CreateStreamOnHGlobal(nullptr, TRUE, reinterpret_cast<IStream**>(stream.receive()));
+  if (FAILED(hr)) return hr;
+  hr = persist->Save(stream.get(), TRUE);
+  if (FAILED(hr)) return hr;
+  HGLOBAL memory = nullptr;
+  hr = GetHGlobalFromStream(stream.get(), &memory);
+  if (FAILED(hr)) return hr;
+  ULARGE_INTEGER end = {};
+  hr = stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &end);
+  if (FAILED(hr)) return hr;
+  const void* data = GlobalLock(memory);
+  if (data == nullptr) return HRESULT_FROM_WIN32(GetLastError());
+  bytes->assign(static_cast<const char*>(data), static_cast<size_t>(end.QuadPart));
+  GlobalUnlock(memory);
+  return S_OK;
+}
+
+// Writes bytes as the file name in the held folder: a new file, renamed over
+// the name. Returns 0 or the error; nothing is left behind on failure.
+DWORD writeShortcut(const win::HeldFolder& folder, const std::wstring& name, const std::string& bytes) {
+  win::FileHandle file;
+  std::wstring temporary;
+  DWORD error = folder.createTemporary(L"tl", &file, &temporary);
+  if (error != 0) return error;
+  DWORD written = 0;
+  if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    error = GetLastError();
+  } else if (written != bytes.size()) {
+    error = ERROR_WRITE_FAULT;
+  } else {
+    error = folder.moveInto(file.get(), name, true);
+  }
+  if (error != 0) win::deleteOnClose(file.get());
+  return error;
+}
+
 }  // namespace
 
 ProgramsFolderLookup setProgramsFolderLookup(ProgramsFolderLookup lookup) {
@@ -70,31 +132,21 @@ bool createStartMenuShortcuts(const char* fsProgram, const char* fsxProgram, con
     return false;
   }
 
-  std::string folder;
-  if (!findProgramsFolder(&folder)) return false;
+  std::string programs;
+  if (!findProgramsFolder(&programs)) return false;
+  std::string folder = programs;
   if (!lastCharIsBackslash(folder, ansiLeadBytes())) folder += '\\';
   folder += loadResourceString(IDS_STARTMENU_FOLDER);
   folder += '\\';
 
-  if (!CreateDirectoryA(folder.c_str(), nullptr)) {
-    const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) {
-      SetLastError(error);
-      return false;
-    }
-    // An earlier installation's folder is reused; its shortcuts are overwritten.
-  }
+  // An earlier installation's folder is reused; its shortcuts are replaced.
+  win::HeldFolder held;
+  if (!holdStartMenuFolder(programs, loadResourceString(IDS_STARTMENU_FOLDER), &held)) return false;
 
   const std::string desc = loadResourceString(IDS_DESC_STARTMENU);
   {
     win::ComRef<IShellLinkA> link;
     HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.receive());
-    if (FAILED(hr)) {
-      SetLastError(static_cast<DWORD>(hr));
-      return false;
-    }
-    win::ComRef<IPersistFile> file;
-    hr = link->QueryInterface(IID_IPersistFile, file.receive());
     if (FAILED(hr)) {
       SetLastError(static_cast<DWORD>(hr));
       return false;
@@ -120,14 +172,21 @@ bool createStartMenuShortcuts(const char* fsProgram, const char* fsxProgram, con
       // A path that does not fit the wide buffer fails the conversion (0) and
       // is refused, never saved cut short.
       if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, kPathChars) == 0) return false;
-      hr = file->Save(widePath, TRUE);
+      std::string bytes;
+      hr = saveToMemory(link.get(), &bytes);
       if (FAILED(hr)) {
         SetLastError(static_cast<DWORD>(hr));
         return false;
       }
+      const DWORD error = writeShortcut(held, win::widen(name + kShortcutExtension), bytes);
+      if (error != 0) {
+        SetLastError(error);
+        return false;
+      }
+      SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, widePath, nullptr);
       if (!record->addEvent(kDeleteFileTag, path.c_str(), desc.c_str())) return false;
     }
-  }  // both interfaces released here, before the folder's event
+  }  // the link object released here, before the folder's event
 
   return record->addEvent(kDeleteEmptyDirsTag, folder.c_str(), desc.c_str());
 }

@@ -14,10 +14,12 @@
 
 #include "install/documentation.h"
 #include "platform/handles.h"
+#include "platform/held_folder.h"
 #include "recording_record.h"
 #include "support/test_support.h"
 #include "system/start_menu.h"
 #include "system/start_menu_seam.h"
+#include "uninstaller/scratch.h"
 #include "wizard/strings.h"
 
 namespace {
@@ -296,6 +298,49 @@ TEST_F(StartMenuTest, RefusedEventStopsTheRun) {
   EXPECT_EQ((std::vector<std::string>{"TowerLink (for Flight Simulator 2002 and 2004).lnk",
                                       "TowerLink (for Flight Simulator X).lnk"}),
             tltest::listFiles(noBackslash(folder)));
+}
+
+// The programs folder may be the user's own, theirs to change while the
+// installer writes: a link in place of the Start menu folder or of a shortcut
+// never leads the shortcuts anywhere else.
+TEST_F(StartMenuTest, LinksInTheProgramsFolderLeaveTheirTargetsAlone) {
+  tltest::ScopedTempDir temp;
+  ASSERT_TRUE(temp.valid());
+  const std::string programs = temp.path() + "\\programs", victim = temp.path() + "\\victim";
+  const std::string folder = programs + "\\TowerLink\\";
+  ASSERT_TRUE(CreateDirectoryA(programs.c_str(), nullptr) && CreateDirectoryA(victim.c_str(), nullptr));
+  ASSERT_TRUE(tltest::writeFile(victim + "\\mine.txt", "mine"));
+  g_fake.userResult = S_OK;
+  g_fake.userFolder = programs;
+  setProgramsFolderLookup(&fakeFolderLookup);
+  win::linkMayBeFollowed = [](HANDLE, HANDLE) { return false; };
+  struct Row {
+    std::string link, target;
+    bool ok;
+  };
+  const Row rows[] = {{noBackslash(folder), victim, false},
+                      {folder + kShortcutNames[3] + ".lnk", victim + "\\mine.txt", true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.link);
+    if (row.ok) ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(uninst_test::makeUnixLink(row.link, row.target));
+    RecordingRecord record;
+    const bool ok = createStartMenuShortcuts(kFs, kFsx, kUninstaller, kGuide, kIcons, &record);
+    const DWORD error = GetLastError();
+    if (!ok) uninst_test::removeUnixLink(row.link);  // else the shortcut has taken the name
+    EXPECT_EQ(row.ok, ok);
+    std::string bytes;
+    EXPECT_TRUE(tltest::readFile(victim + "\\mine.txt", &bytes) && bytes == "mine");
+    EXPECT_EQ(std::vector<std::string>{"mine.txt"}, tltest::listFiles(victim));
+    if (row.ok) {
+      EXPECT_EQ(expectedEvents(folder), record.events);
+      expectShortcuts(folder);
+    } else {
+      EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), error);
+      EXPECT_TRUE(record.events.empty());
+    }
+  }
+  win::linkMayBeFollowed = win::ownerMayFollow;
 }
 
 struct ThreadResult {
