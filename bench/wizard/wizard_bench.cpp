@@ -37,9 +37,9 @@
 
 #include "bench/disk_settle.h"
 #include "bench/pe_resources.h"
-#include "e2e/e2e_environment.h"
-#include "e2e/ui_automation.h"
-#include "e2e/wizard_session.h"
+#include "tests/e2e/e2e_environment.h"
+#include "tests/e2e/ui_automation.h"
+#include "tests/e2e/wizard_session.h"
 #include "platform/handles.h"
 #include "install/install_options.h"
 #include "install/progress_channel.h"
