@@ -46,6 +46,7 @@
 #include "install/worker.h"
 #include "payload/payload_check.h"
 #include "resources/resource_ids.h"
+#include "system/uninstall_contract.h"
 #include "system/uninstaller_setup.h"
 #include "wizard/strings.h"
 
@@ -291,7 +292,7 @@ double workerRun(HMODULE payload, double* commitSeconds) {
                                 GetModuleHandleA(nullptr), nullptr);
   if (window == nullptr) return -1;
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&receiver));
-  Porter::UninstallerSetup* record = createUninstallerSetup("TowerLink", "", "", "");
+  Porter::UninstallerSetup* record = createUninstallerSetup(record::kRecordName, "", "", "");
   WorkerParams params;
   fillWorkerParams(options, payload, window, record, &params);
 
