@@ -13,7 +13,7 @@
 #       point), for tests that read a payload through FindResourceA and friends.
 #   tl_add_installer(<target> TREE <dir> [OUTPUT_NAME name] [CHUNK_SIZE n] [DEPENDS ...])
 #       a setup program: wizard/main.cpp and resources/setup.rc with that
-#       payload, linked as a GUI program with tl_app and the static runtime,
+#       payload, linked as a GUI program with tl_setup_program (wizard/) and the static runtime,
 #       and made ready to ship (tl_ship_binary: stripped, <name>.debug beside it).
 
 set(TL_PACKER "" CACHE FILEPATH "The host tree's payload packer (tools/packer/tlpack)")
@@ -99,7 +99,7 @@ function(tl_add_installer target)
   file(CONFIGURE OUTPUT ${rc} CONTENT "// Resources of ${target}: the installer's own with the payload of ${I_TREE}.\n#include \"${TL_ROOT}/resources/setup.rc\"\n")
   add_executable(${target} WIN32 ${TL_ROOT}/wizard/main.cpp ${rc})
   target_include_directories(${target} PRIVATE ${TL_ROOT} ${TL_ROOT}/resources)
-  target_link_libraries(${target} PRIVATE tl_app)
+  target_link_libraries(${target} PRIVATE tl_setup_program)
   tl_ship_binary(${target} RUNTIME)
   set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${TL_ROOT}/resources/setup.rc ${TL_UI_RESOURCE_FILES})
   if(I_OUTPUT_NAME)

@@ -6,11 +6,12 @@
 #include <string>
 
 #include "install/addon_edit.h"
+#include "platform/ansi_code_page.h"
 #include "platform/file_names.h"
 #include "platform/handles.h"
 #include "platform/held_folder.h"
 #include "platform/private_folder.h"
-#include "wizard/ansi_code_page.h"
+#include "platform/scoped.h"
 
 namespace {
 
@@ -40,23 +41,6 @@ AddonStatus fail(AddonResult result, DWORD windowsError) {
 const DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const ULONG kFileOpen = 1;
 const ULONG kFileCreate = 2;
-
-// Deletes an open file through its handle when it goes out of scope, unless
-// released: a file of ours, never a name looked up again.
-class DeleteOnExit {
- public:
-  explicit DeleteOnExit(const win::FileHandle& file) : file_(file) {}
-  ~DeleteOnExit() {
-    if (armed_ && file_.valid()) win::deleteOnClose(file_.get());
-  }
-  DeleteOnExit(const DeleteOnExit&) = delete;
-  DeleteOnExit& operator=(const DeleteOnExit&) = delete;
-  void release() { armed_ = false; }
-
- private:
-  const win::FileHandle& file_;
-  bool armed_ = true;
-};
 
 // Reads a whole open file from its start. On failure data is unspecified and
 // the status says why.
@@ -134,7 +118,7 @@ AddonStatus editExisting(const win::HeldFolder& folder, const std::wstring& name
   std::wstring tempName;
   error = scratch.folder().createTemporary(kTempPrefix, &temp, &tempName);
   if (error != ERROR_SUCCESS) return fail(AddonResult::NoTempFile, error);
-  DeleteOnExit removeTemp(temp);
+  win::DeleteUnlessKept removeTemp(temp);
 
   // The add-on file is opened once by its name in the held folder, never
   // through a link, and refused when it is one or has a second name.
@@ -190,11 +174,11 @@ AddonStatus createNew(const win::HeldFolder& folder, const std::wstring& name, c
   if (error != ERROR_SUCCESS) return fail(AddonResult::CreateFailed, error);
   // The file did not exist a moment ago: an incomplete one is removed rather
   // than left for the simulator to choke on.
-  DeleteOnExit removeIncomplete(file);
+  win::DeleteUnlessKept removeIncomplete(file);
   if (!writeAllAndFlush(file.get(), newAddonFile(fileName, entry), g_writeFile, error)) {
     return fail(AddonResult::CreateWriteFailed, error);
   }
-  removeIncomplete.release();
+  removeIncomplete.keep();
   if (!file.close()) return fail(AddonResult::CreateWriteFailed, GetLastError());
   return AddonStatus();
 }

@@ -16,7 +16,7 @@ enum class AddonResult : int {
   NoTempFile = 3,        // no private folder or temporary file could be made in the temporary folder
   ReadFailed = 4,        // the add-on file could not be opened or read (locked, a folder, ...)
   FileTooLarge = 5,      // the add-on file is larger than kMaxAddonFileBytes; left alone
-  TempWriteFailed = 6,   // opening, writing, flushing or closing the temporary copy failed
+  TempWriteFailed = 6,   // writing or flushing the temporary copy failed
   CopyBackFailed = 7,    // the temporary copy could not be written back into the add-on file
   CreateFailed = 8,      // a new add-on file could not be created
   CreateWriteFailed = 9, // writing, flushing or closing a new add-on file failed
@@ -38,12 +38,15 @@ constexpr DWORD kMaxAddonFileBytes = 16u * 1024u * 1024u;
 // created. The folder is opened once and held (platform/held_folder.h), and
 // the file is opened by its name relative to it, never through a link: one
 // that is a link or has a second name is refused (ReadFailed). An existing
-// file is edited into a temporary file (prefix "tl") in a new private folder
-// of the temporary folder, the write is verified, and only then is the copy
-// written back into the file that was read; on every failure the add-on file
-// keeps its bytes and the temporary file and folder are removed. A missing
-// file is created (only if still new) with the fourteen lines of a new add-on
-// file; if writing it fails, the incomplete file is removed again.
+// file is edited into a temporary copy (prefix "tl") in a new private folder
+// of the temporary folder (platform/private_folder.h), and only once the copy
+// is written and flushed are its bytes, read back through the copy's handle,
+// written into the file that was read, opened again by its name in the held
+// folder and checked to be that same file. On every failure the add-on file
+// keeps its bytes; the copy is deleted through its handle and the private
+// folder removed, never looked up again by name. A missing file is created
+// (only if still new) with the fourteen lines of a new add-on file; if
+// writing it fails, the incomplete file is deleted through its handle.
 AddonStatus registerAddonWithStatus(const char* folder, const char* fileName, const char* entryName,
                                     const char* productDir, const char* moduleFile);
 

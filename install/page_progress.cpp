@@ -13,12 +13,12 @@
 #include "resources/resource_ids.h"
 #include "system/product_settings.h"
 #include "system/start_menu.h"
+#include "system/uninstall_contract.h"
 #include "wizard/strings.h"
 #include "wizard/text_format.h"
 
 namespace {
 
-constexpr char kDisplayName[] = "TowerLink";
 constexpr char kDescription[] = "";
 constexpr char kIconFile[] = "towerlink.ico";
 constexpr char kUninstallerFile[] = "tluninstall.exe";
@@ -79,7 +79,7 @@ int PageProgress::onEnter(Porter::WizardUI* wizard, HWND page) {
     return fail(wizard, page, loadResourceString(IDS_ERR_INSTALL) + "\n(" + intToString(payload) + ")");
   }
 
-  uninstallRecord = createUninstallerSetup(kDisplayName, kDescription, (productDir + kIconFile).c_str(),
+  uninstallRecord = createUninstallerSetup(record::kRecordName, kDescription, (productDir + kIconFile).c_str(),
                                            (productDir + kUninstallerFile).c_str());
   if (uninstallRecord == nullptr) return fail(wizard, page, loadResourceString(IDS_ERR_UNINSTALLER));
 

@@ -9,16 +9,15 @@
 #include "payload/file_extractor.h"
 #include "platform/protected_security.h"
 #include "resources/resource_ids.h"
-#include "wizard/ansi_code_page.h"
+#include "system/uninstall_contract.h"
+#include "platform/ansi_code_page.h"
 #include "wizard/strings.h"
 
 namespace {
 
-// The extractor cannot read its catalogue: the run's result.
-constexpr int kResultInitFailed = 4;
+using record::kTagDeleteEmptyDirs;
+using record::kTagDeleteFile;
 
-constexpr const char* kDeleteFile = "DeleteFile";
-constexpr const char* kDeleteEmptyDirs = "DeleteEmptyDirs";
 // Run elevated later: by the uninstall entry, and by the SimConnect page.
 constexpr const char* kUninstallerFileName = "tluninstall.exe";
 constexpr const char* kSimConnectFileName = "simconnect.msi";
@@ -123,13 +122,14 @@ class Run {
     return rowResult;
   }
 
-  // P1
+  // The product files into the product folder.
   int groupProduct() {
     int r = folder("/tl/tl", params_.productDir, desc_.programFiles);
-    return event(r, kDeleteEmptyDirs, params_.productDir, desc_.programFiles);
+    return event(r, kTagDeleteEmptyDirs, params_.productDir, desc_.programFiles);
   }
 
-  // A1..A5
+  // Flight Simulator 2002: its transponder module, FSUIPC (replaced only by
+  // a newer one), the product module with the product files, the model sets.
   int groupFs2002() {
     const std::string base = withBackslash(params_.fs2002Dir);
     const std::string modules = base + "modules\\";
@@ -144,7 +144,7 @@ class Run {
     return modelSets(base + "aircraft\\");
   }
 
-  // B1..B6
+  // Flight Simulator 2004: as 2002, and the multiplayer auto-join module.
   int groupFs2004() {
     const std::string base = withBackslash(params_.fs2004Dir);
     const std::string modules = base + "modules\\";
@@ -161,8 +161,9 @@ class Run {
     return modelSets(base + "aircraft\\");
   }
 
-  // X1..X4. The X modules go to the product folder; "tlmod10.dll" only with
-  // the product files, and never through X2.
+  // Flight Simulator X: its modules go to the product folder, "tlmod10.dll"
+  // only with the product files and never with the rest of the folder; then
+  // the model sets under SimObjects.
   int groupFsx() {
     const std::string& productDir = params_.productDir;
     if (params_.installProduct) {
@@ -175,13 +176,13 @@ class Run {
     return modelSets(withBackslash(params_.fsxDir) + "SimObjects\\Airplanes\\");
   }
 
-  // G1
+  // The shared files (readme, licence, icon, uninstaller) into the product folder.
   int groupShared() { return folder("/tl/global", params_.productDir, desc_.programFiles); }
 
   // One module written directly, its event recorded whatever came of it.
   int moduleFile(const char* name, const std::string& target, const std::string& desc) {
     int r = file(name, target, false);
-    return event(r, kDeleteFile, target, desc);
+    return event(r, kTagDeleteFile, target, desc);
   }
 
   // The two model sets under an aircraft folder. The default set's result is
@@ -189,11 +190,11 @@ class Run {
   int modelSets(const std::string& aircraftFolder) {
     const std::string defaults = aircraftFolder + "towerlink";
     folder("/fs/aircraft/towerlink", defaults, desc_.defaultModels);
-    event(0, kDeleteEmptyDirs, defaults, desc_.defaultModels);
+    event(0, kTagDeleteEmptyDirs, defaults, desc_.defaultModels);
 
     const std::string vip = aircraftFolder + "vip";
     int r = folder("/fs/aircraft/vip", vip, desc_.vipModels);
-    return event(r, kDeleteEmptyDirs, vip, desc_.vipModels);
+    return event(r, kTagDeleteEmptyDirs, vip, desc_.vipModels);
   }
 
   const WorkerParams& params_;
@@ -238,7 +239,7 @@ DWORD WINAPI installWorker(LPVOID argument) {
   // No extractor at all (it could not be allocated) is an extractor that
   // cannot be initialised.
   if (extractor == nullptr || !extractor->init(params.instance, &progress)) {
-    result = kResultInitFailed;
+    result = kWorkerCatalogueUnreadable;
   } else if (params.productDir.empty()) {
     // Every setup type writes into the product folder; without one the files
     // would land relative to the current folder. Nothing is written, and as

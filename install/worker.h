@@ -30,5 +30,11 @@ struct WorkerParams {
 void fillWorkerParams(const InstallOptions& options, HINSTANCE instance, HWND progressWindow,
                       Porter::UninstallerSetup* record, WorkerParams* params);
 
+// The run's result, posted with WM_INSTALL_DONE and shown to the user in
+// brackets: 0, an ExtractResult (payload/extract_result.h) of the row that
+// failed, or this one of the worker's own: the extractor cannot read its
+// catalogue (the number of ExtractResult::ResourceNotFound, fixed forever).
+constexpr int kWorkerCatalogueUnreadable = 4;
+
 // Thread routine; the argument is a WorkerParams*. Always returns 0.
 DWORD WINAPI installWorker(LPVOID params);

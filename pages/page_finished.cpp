@@ -10,35 +10,15 @@
 
 #include "install/documentation.h"
 #include "install/install_options.h"
+#include "platform/ansi_code_page.h"
+#include "platform/dll_search.h"
 #include "platform/file_names.h"
 #include "platform/handles.h"
+#include "platform/scoped.h"
 #include "resources/resource_ids.h"
-#include "wizard/ansi_code_page.h"
-#include "wizard/dll_search.h"
 
 namespace {
 constexpr char kReadmeFile[] = "readme.txt";
-
-// A BSTR, from oleaut32 of the system folder (setup.exe does not import it).
-class Bstr {
- public:
-  using AllocFn = BSTR(WINAPI*)(const OLECHAR*);
-  using FreeFn = void(WINAPI*)(BSTR);
-  Bstr(const SystemLibrary& oleaut, const std::wstring& text) : free_(oleaut.function<FreeFn>("SysFreeString")) {
-    AllocFn alloc = oleaut.function<AllocFn>("SysAllocString");
-    if (alloc != nullptr && free_ != nullptr) value_ = alloc(text.c_str());
-  }
-  ~Bstr() {
-    if (value_ != nullptr) free_(value_);
-  }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  BSTR get() const { return value_; }
-
- private:
-  FreeFn free_;
-  BSTR value_ = nullptr;
-};
 
 VARIANT bstrVariant(BSTR value) {
   VARIANT v;
@@ -85,9 +65,9 @@ bool openThroughDesktopShell(const std::string& file, const std::string& folder)
       FAILED(application->QueryInterface(IID_IShellDispatch2, shell.receive()))) {
     return false;
   }
-  Bstr fileText(oleaut, win::widen(file));
-  Bstr folderText(oleaut, win::widen(folder));
-  Bstr verb(oleaut, L"open");
+  win::Bstr fileText(oleaut, win::widen(file));
+  win::Bstr folderText(oleaut, win::widen(folder));
+  win::Bstr verb(oleaut, L"open");
   if (fileText.get() == nullptr || folderText.get() == nullptr || verb.get() == nullptr) return false;
   VARIANT arguments;
   arguments.vt = VT_EMPTY;

@@ -6,7 +6,7 @@
 #include "pages/simconnect_command.h"
 #include "pages/simconnect_package.h"
 #include "resources/resource_ids.h"
-#include "wizard/ansi_code_page.h"
+#include "platform/ansi_code_page.h"
 #include "wizard/strings.h"
 
 namespace {

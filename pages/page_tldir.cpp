@@ -5,30 +5,15 @@
 
 #include "install/install_options.h"
 #include "pages/registry_text.h"
+#include "platform/ansi_code_page.h"
+#include "platform/scoped.h"
 #include "resources/resource_ids.h"
 #include "system/product_settings.h"
-#include "wizard/ansi_code_page.h"
 
 namespace {
 
 constexpr char kFallbackProgramFiles[] = "C:\\Program Files";
 constexpr char kProductFolderName[] = "TowerLink";
-
-// The browser's item list belongs to the caller, who frees it with the COM
-// allocator.
-class ItemList {
- public:
-  explicit ItemList(LPITEMIDLIST list) : list_(list) {}
-  ~ItemList() {
-    if (list_ != nullptr) CoTaskMemFree(list_);
-  }
-  ItemList(const ItemList&) = delete;
-  ItemList& operator=(const ItemList&) = delete;
-  LPITEMIDLIST get() const { return list_; }
-
- private:
-  LPITEMIDLIST list_;
-};
 
 }  // namespace
 
@@ -68,7 +53,8 @@ void PageTLDir::browse(Porter::WizardUI* wizard, HWND page) {
   BROWSEINFOA info = {};
   info.hwndOwner = page;
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;  // 0x41
-  ItemList chosen(SHBrowseForFolderA(&info));
+  // The browser's item list belongs to the caller (the COM allocator).
+  win::TaskMemory<ITEMIDLIST> chosen(SHBrowseForFolderA(&info));
   if (chosen.get() == nullptr) return;  // cancelled: the folder stays
   char path[MAX_PATH] = {};
   if (!SHGetPathFromIDListA(chosen.get(), path) || path[0] == '\0') return;

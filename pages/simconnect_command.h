@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "wizard/ansi_chars.h"
+#include "platform/ansi_chars.h"
 
 // The package's file name in the product folder.
 constexpr const char* kSimConnectPackage = "simconnect.msi";

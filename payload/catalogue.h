@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "wizard/ansi_chars.h"
+#include "platform/ansi_chars.h"
 
 constexpr uint16_t kCatalogueResourceId = 65535;
 constexpr size_t kCatalogueHeaderSize = 8;
@@ -59,7 +59,7 @@ size_t forEachSelected(const CatalogueIndex& index, const std::string& normalise
 // Target path of key under folder: folder + '\' unless its last character is
 // one + key minus the first S bytes, minus one leading backslash of that rest.
 // The folder comes from the user or the registry and may hold double-byte
-// characters of the ANSI code page, told apart with leadBytes (wizard/ansi_chars.h);
+// characters of the ANSI code page, told apart with leadBytes (platform/ansi_chars.h);
 // catalogue names are ASCII.
 std::string buildTargetPath(const std::string& folder, const std::string& normalisedSelector,
                             const std::string& key, const LeadBytes& leadBytes);

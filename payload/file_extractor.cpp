@@ -10,10 +10,12 @@
 #include <memory>
 #include <new>
 
+#include "platform/ansi_code_page.h"
 #include "platform/file_names.h"
 #include "platform/handles.h"
 #include "platform/image_version.h"
-#include "wizard/ansi_code_page.h"
+#include "platform/scoped.h"
+#include "system/uninstall_contract.h"
 
 #if defined(__i386__) || defined(_M_IX86)
 // The inflater is initialised with the structure size of the zlib the
@@ -24,26 +26,8 @@ static_assert(sizeof(z_stream) == 56, "z_stream layout differs from the one infl
 namespace {
 
 const char kZlibVersionText[] = "1.2.1";
-const char kDeleteFileTag[] = "DeleteFile";
 
 const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
-
-// Deletes the output of a failed extraction through its handle, unless
-// released: a file of ours (new, or checked to be an ordinary one).
-class RemoveOnFailure {
- public:
-  explicit RemoveOnFailure(const win::FileHandle& file) : file_(file) {}
-  RemoveOnFailure(const RemoveOnFailure&) = delete;
-  RemoveOnFailure& operator=(const RemoveOnFailure&) = delete;
-  ~RemoveOnFailure() {
-    if (armed_ && file_.valid()) win::deleteOnClose(file_.get());
-  }
-  void release() { armed_ = false; }
-
- private:
-  const win::FileHandle& file_;
-  bool armed_ = true;
-};
 
 // An inflate stream ended on every way out.
 class InflateStream {
@@ -370,7 +354,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
     error = folder->createTemporary(L"tmp", &output, &temporaryName, security);
     if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
   }
-  RemoveOnFailure removeOnFailure(output);
+  win::DeleteUnlessKept removeOnFailure(output);
   ExtractResult inflated =
       inflateEntry(entry, [&output](const uint8_t* data, uint32_t size) { return writeAll(output.get(), data, size); });
   if (inflated != ExtractResult::Ok) return inflated;
@@ -405,7 +389,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   } else if (viaTemporary) {
     win::deleteOnClose(output.get());
   }
-  removeOnFailure.release();
+  removeOnFailure.keep();
   if (!output.close()) return fail(ExtractResult::WriteFailed, GetLastError());
 
   if (status_ != nullptr) status_->fileFinished();
@@ -446,7 +430,7 @@ ExtractResult FileExtractorImpl::extractFolder(const char* selector, const char*
     ExtractResult result = extractFile(key.c_str(), target.c_str(), false);
     if (result != ExtractResult::Ok) return result;
     ++extracted;
-    record->addEvent(kDeleteFileTag, target.c_str(), desc);
+    record->addEvent(record::kTagDeleteFile, target.c_str(), desc);
   }
   return extracted > 0 ? ExtractResult::Ok : ExtractResult::NothingSelected;
 }

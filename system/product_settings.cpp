@@ -9,11 +9,11 @@
 
 #include "platform/handles.h"
 #include "resources/resource_ids.h"
+#include "system/uninstall_contract.h"
 #include "wizard/strings.h"
 
 namespace {
 
-constexpr const char* kDeleteRegTreeTag = "DeleteRegTree";
 
 bool writeSettings(const char* productDir) {
   if (productDir == nullptr) {
@@ -52,7 +52,7 @@ bool writeProductSettings(const char* productDir, Porter::UninstallerSetup* reco
   // The removal is recorded even after a failure: part of the key may exist,
   // and the record must be able to take it away again.
   const std::string desc = loadResourceString(IDS_DESC_REGISTRY);
-  const bool recorded = record != nullptr && record->addEvent(kDeleteRegTreeTag, kProductKeyFullName, desc.c_str());
+  const bool recorded = record != nullptr && record->addEvent(record::kTagDeleteRegTree, kProductKeyFullName, desc.c_str());
   // A caller that reports the failure sees the registry's own error code, not
   // whatever loading the text left behind.
   if (!written) SetLastError(writeError);

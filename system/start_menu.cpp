@@ -21,16 +21,13 @@
 #include "platform/handles.h"
 #include "platform/held_folder.h"
 #include "system/start_menu_seam.h"
-#include "wizard/ansi_code_page.h"
+#include "system/uninstall_contract.h"
+#include "platform/ansi_code_page.h"
 #include "wizard/strings.h"
 
 namespace {
 
-constexpr const char* kDeleteFileTag = "DeleteFile";
-constexpr const char* kDeleteEmptyDirsTag = "DeleteEmptyDirs";
 constexpr const char* kShortcutExtension = ".lnk";
-// The uninstaller's argument: the name of the uninstall record it replays.
-constexpr const char* kUninstallArgument = "TowerLink";
 // The shell folder buffer and the wide shortcut path buffer, terminator included.
 constexpr int kPathChars = MAX_PATH;
 
@@ -155,7 +152,7 @@ bool createStartMenuShortcuts(const char* fsProgram, const char* fsxProgram, con
     const ShortcutRow rows[] = {
         {IDS_STARTMENU_FS, fsProgram, "", "", 0},
         {IDS_STARTMENU_FSX, fsxProgram, "", "", 0},
-        {IDS_STARTMENU_UNINSTALL, uninstaller, kUninstallArgument, iconLibrary, 1},
+        {IDS_STARTMENU_UNINSTALL, uninstaller, record::kRecordName, iconLibrary, 1},
         {IDS_STARTMENU_GUIDE, guide, "", iconLibrary, 0},
     };
     for (const ShortcutRow& row : rows) {
@@ -184,9 +181,9 @@ bool createStartMenuShortcuts(const char* fsProgram, const char* fsxProgram, con
         return false;
       }
       SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, widePath, nullptr);
-      if (!record->addEvent(kDeleteFileTag, path.c_str(), desc.c_str())) return false;
+      if (!record->addEvent(record::kTagDeleteFile, path.c_str(), desc.c_str())) return false;
     }
   }  // the link object released here, before the folder's event
 
-  return record->addEvent(kDeleteEmptyDirsTag, folder.c_str(), desc.c_str());
+  return record->addEvent(record::kTagDeleteEmptyDirs, folder.c_str(), desc.c_str());
 }

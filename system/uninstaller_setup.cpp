@@ -5,19 +5,11 @@
 #include <string>
 
 #include "platform/handles.h"
+#include "system/uninstall_contract.h"
+
+using namespace record;
 
 namespace {
-
-// The record's registry names, shared with tluninstall.exe: defined once here.
-const char kUninstallKeyRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const char kValueDisplayName[] = "DisplayName";
-const char kValueDisplayIcon[] = "DisplayIcon";
-const char kValueUninstallString[] = "UninstallString";
-const char kValueDescription[] = "PorterDescription";
-const char kValueEventCount[] = "PorterEvents";
-const char kValueTagPrefix[] = "PorterTag";
-const char kValueParamsPrefix[] = "PorterParams";
-const char kValueDescPrefix[] = "PorterDesc";
 
 const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
 
@@ -64,7 +56,7 @@ bool UninstallerSetupImpl::writeDword(HKEY key, const char* name, DWORD value) {
 bool UninstallerSetupImpl::writeRecord() {
   if (events.empty() || displayName.empty()) return false;
 
-  const std::string keyPath = std::string(kUninstallKeyRoot) + displayName;
+  const std::string keyPath = std::string(kUninstallKeyPath) + "\\" + displayName;
   char emptyClass[] = "";
   win::RegKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, emptyClass, 0, KEY_ALL_ACCESS, nullptr, key.receive(),
@@ -86,11 +78,11 @@ bool UninstallerSetupImpl::writeRecord() {
   if (!writeDword(key.get(), kValueEventCount, static_cast<DWORD>(events.size()))) return false;
 
   for (size_t i = 0; i < events.size(); ++i) {
-    const std::string index = std::to_string(i);  // decimal, no leading zeros
+    const uint32_t index = static_cast<uint32_t>(i);
     const UninstallEvent& event = events[i];
-    bool eventOk = writeString(key.get(), kValueTagPrefix + index, event.tag);
-    eventOk = writeString(key.get(), kValueParamsPrefix + index, event.params) && eventOk;
-    eventOk = writeString(key.get(), kValueDescPrefix + index, event.desc) && eventOk;
+    bool eventOk = writeString(key.get(), eventValueName(kValueTagPrefix, index), event.tag);
+    eventOk = writeString(key.get(), eventValueName(kValueParamsPrefix, index), event.params) && eventOk;
+    eventOk = writeString(key.get(), eventValueName(kValueDescPrefix, index), event.desc) && eventOk;
     if (!eventOk) return false;
   }
   return true;

@@ -1,6 +1,6 @@
 // The uninstall record: an ordered list of uninstall events, written once into
 // HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\<displayName>,
-// where tluninstall.exe reads it back.
+// where tluninstall.exe reads it back (its form: system/uninstall_contract.h).
 #pragma once
 
 namespace Porter {

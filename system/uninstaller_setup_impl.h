@@ -1,15 +1,6 @@
 // The uninstall record's concrete class. Its registry form is the contract with
-// tluninstall.exe and is written byte for byte:
-//
-//   HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\<displayName>
-//     DisplayName        REG_SZ     displayName
-//     DisplayIcon        REG_SZ     iconPath
-//     UninstallString    REG_SZ     "\"" + uninstallerPath + "\" " + displayName
-//     PorterDescription  REG_SZ     description
-//     PorterEvents       REG_DWORD  N, written before any numbered value
-//     PorterTag<i>, PorterParams<i>, PorterDesc<i>   REG_SZ, i = 0..N-1 in decimal
-//
-// Every REG_SZ carries its text plus one zero byte. Nothing is ever deleted, so
+// tluninstall.exe (system/uninstall_contract.h) and is written byte for byte,
+// under the key named displayName. Every REG_SZ carries its text plus one zero byte. Nothing is ever deleted, so
 // numbered values of a longer earlier record stay; "PorterEvents" says where the
 // valid ones end.
 #pragma once

@@ -16,7 +16,7 @@
 #include "payload/payload_check.h"
 #include "resources/resource_ids.h"
 #include "platform/held_folder.h"
-#include "wizard/dll_search.h"
+#include "platform/dll_search.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui.h"
 #include "wizard/wizard_ui_impl.h"

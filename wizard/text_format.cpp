@@ -5,10 +5,6 @@
 #include <cstdlib>
 #include <vector>
 
-void addTrailingBackslash(std::string& path, const LeadBytes& leadBytes) {
-  if (!path.empty() && !lastCharIsBackslash(path, leadBytes)) path.push_back('\\');
-}
-
 std::string intToString(int value) {
   // Through a 64-bit magnitude so INT_MIN has no overflow.
   long long v = value;
@@ -44,7 +40,7 @@ std::string exactDecimal(double magnitude) {
     big.push_back(static_cast<uint32_t>(mantissa % kBase));
     mantissa /= kBase;
   }
-  auto multiply = [&big, kBase](uint32_t factor) {
+  auto multiply = [&big](uint32_t factor) {
     unsigned long long carry = 0;
     for (uint32_t& limb : big) {
       unsigned long long product = static_cast<unsigned long long>(limb) * factor + carry;

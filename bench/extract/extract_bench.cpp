@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "payload/file_extractor_impl.h"
-#include "support/payload_fixture.h"
-#include "support/test_support.h"
+#include "tests/support/payload_fixture.h"
+#include "tests/support/test_support.h"
 #include "system/uninstaller_setup_impl.h"
 
 namespace {

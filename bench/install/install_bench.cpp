@@ -26,13 +26,13 @@
 #include <vector>
 
 #include "bench/disk_settle.h"
-#include "install/message_sink.h"
+#include "tests/install/message_sink.h"
 #include "install/progress_channel.h"
 #include "install/worker.h"
 #include "payload/catalogue.h"
 #include "payload/file_extractor.h"
 #include "platform/handles.h"
-#include "wizard/ansi_code_page.h"
+#include "platform/ansi_code_page.h"
 #include "wizard/strings.h"
 
 #if defined(__i386__) || defined(_M_IX86)

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "uninstaller/scratch.h"
+#include "tests/uninstaller/scratch.h"
 
 using namespace uninst_test;
 

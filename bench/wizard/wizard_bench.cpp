@@ -37,15 +37,16 @@
 
 #include "bench/disk_settle.h"
 #include "bench/pe_resources.h"
-#include "e2e/e2e_environment.h"
-#include "e2e/ui_automation.h"
-#include "e2e/wizard_session.h"
+#include "tests/e2e/e2e_environment.h"
+#include "tests/e2e/ui_automation.h"
+#include "tests/e2e/wizard_session.h"
 #include "platform/handles.h"
 #include "install/install_options.h"
 #include "install/progress_channel.h"
 #include "install/worker.h"
 #include "payload/payload_check.h"
 #include "resources/resource_ids.h"
+#include "system/uninstall_contract.h"
 #include "system/uninstaller_setup.h"
 #include "wizard/strings.h"
 
@@ -291,7 +292,7 @@ double workerRun(HMODULE payload, double* commitSeconds) {
                                 GetModuleHandleA(nullptr), nullptr);
   if (window == nullptr) return -1;
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&receiver));
-  Porter::UninstallerSetup* record = createUninstallerSetup("TowerLink", "", "", "");
+  Porter::UninstallerSetup* record = createUninstallerSetup(record::kRecordName, "", "", "");
   WorkerParams params;
   fillWorkerParams(options, payload, window, record, &params);
 

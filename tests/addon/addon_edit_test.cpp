@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "addon/addon_text.h"
+#include "tests/addon/addon_text.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "addon/addon_file_generator.h"
-#include "addon/addon_text.h"
+#include "tests/addon/addon_file_generator.h"
+#include "tests/addon/addon_text.h"
 #include "install/addon_edit.h"
 
 namespace {

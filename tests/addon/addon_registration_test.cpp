@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "addon/addon_file_generator.h"
-#include "addon/addon_text.h"
+#include "tests/addon/addon_file_generator.h"
+#include "tests/addon/addon_text.h"
 #include "install/addon_edit.h"
 #include "platform/held_folder.h"
-#include "uninstaller/scratch.h"
+#include "tests/uninstaller/scratch.h"
 
 namespace {
 

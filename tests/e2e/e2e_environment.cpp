@@ -1,4 +1,4 @@
-#include "e2e/e2e_environment.h"
+#include "tests/e2e/e2e_environment.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstdio>
 
-#include "e2e/ui_automation.h"
+#include "tests/e2e/ui_automation.h"
 #include "resources/resource_ids.h"
 
 namespace e2e {

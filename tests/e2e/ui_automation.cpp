@@ -1,4 +1,4 @@
-#include "e2e/ui_automation.h"
+#include "tests/e2e/ui_automation.h"
 
 #include <cstdlib>
 

@@ -1,11 +1,11 @@
-#include "e2e/wizard_session.h"
+#include "tests/e2e/wizard_session.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "e2e/e2e_environment.h"
-#include "e2e/ui_automation.h"
+#include "tests/e2e/e2e_environment.h"
+#include "tests/e2e/ui_automation.h"
 #include "resources/resource_ids.h"
 
 namespace e2e {

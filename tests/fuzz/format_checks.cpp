@@ -1,4 +1,4 @@
-#include "fuzz/format_checks.h"
+#include "tests/fuzz/format_checks.h"
 
 #include <cmath>
 #include <cstdio>

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz/format_checks.h"
+#include "tests/fuzz/format_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string broken = tlfuzz::checkFormatDecimalInput(data, size);

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "fuzz/format_checks.h"
-#include "fuzz/selection_checks.h"
+#include "tests/fuzz/format_checks.h"
+#include "tests/fuzz/selection_checks.h"
 
 namespace {
 

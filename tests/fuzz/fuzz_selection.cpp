@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz/selection_checks.h"
+#include "tests/fuzz/selection_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string broken = tlfuzz::checkSelection(data, size);

@@ -1,4 +1,4 @@
-#include "fuzz/selection_checks.h"
+#include "tests/fuzz/selection_checks.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "hardening/child_process.h"
+#include "tests/hardening/child_process.h"
 
 #include <cstring>
 #include <vector>

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "wizard/dll_search.h"
+#include "platform/dll_search.h"
 
 namespace {
 

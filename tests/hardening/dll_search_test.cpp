@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "hardening/child_process.h"
-#include "support/test_support.h"
-#include "wizard/dll_search.h"
+#include "tests/hardening/child_process.h"
+#include "tests/support/test_support.h"
+#include "platform/dll_search.h"
 
 namespace {
 

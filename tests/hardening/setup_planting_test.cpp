@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "hardening/child_process.h"
+#include "tests/hardening/child_process.h"
 #include "resources/resource_ids.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "install/message_sink.h"
+#include "tests/install/message_sink.h"
 
 #include "install/progress_channel.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "install/message_sink.h"
+#include "tests/install/message_sink.h"
 #include "install/progress_channel.h"
 
 namespace {

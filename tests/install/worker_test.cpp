@@ -16,15 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "install/message_sink.h"
+#include "tests/install/message_sink.h"
 #include "install/progress_channel.h"
 #include "install/worker.h"
 #include "payload/file_extractor.h"
 #include "payload/file_extractor_impl.h"
 #include "platform/file_names.h"
 #include "platform/protected_security.h"
-#include "support/payload_fixture.h"
-#include "support/test_support.h"
+#include "tests/support/payload_fixture.h"
+#include "tests/support/test_support.h"
 #include "wizard/strings.h"
 
 namespace {

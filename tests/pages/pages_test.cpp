@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "e2e/ui_automation.h"
+#include "tests/e2e/ui_automation.h"
 #include "install/install_options.h"
 #include "install/page_progress.h"
 #include "install/progress_frames.h"
@@ -28,8 +28,8 @@
 #include "pages/page_tldir.h"
 #include "pages/page_type.h"
 #include "resources/resource_ids.h"
-#include "support/payload_fixture.h"
-#include "support/test_support.h"
+#include "tests/support/payload_fixture.h"
+#include "tests/support/test_support.h"
 #include "system/product_settings.h"
 #include "wizard/strings.h"
 #include "wizard/wizard_ui_impl.h"

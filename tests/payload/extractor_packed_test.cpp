@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "payload/file_extractor_impl.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "system/uninstaller_setup_impl.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include "platform/file_names.h"
 #include "platform/held_folder.h"
 #include "platform/image_version.h"
-#include "support/payload_fixture.h"
-#include "support/test_support.h"
+#include "tests/support/payload_fixture.h"
+#include "tests/support/test_support.h"
 #include "system/uninstaller_setup_impl.h"
-#include "uninstaller/scratch.h"
+#include "tests/uninstaller/scratch.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "payload/payload_check.h"
-#include "support/payload_fixture.h"
-#include "support/test_support.h"
+#include "tests/support/payload_fixture.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "test_strings.h"
 #include "wizard/strings.h"
 

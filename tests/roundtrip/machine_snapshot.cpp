@@ -1,4 +1,4 @@
-#include "roundtrip/machine_snapshot.h"
+#include "tests/roundtrip/machine_snapshot.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,10 +1,10 @@
-#include "roundtrip/roundtrip_support.h"
+#include "tests/roundtrip/roundtrip_support.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "e2e/ui_automation.h"
-#include "support/test_support.h"
+#include "tests/e2e/ui_automation.h"
+#include "tests/support/test_support.h"
 #include "resources/resource_ids.h"
 
 namespace roundtrip {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "e2e/e2e_environment.h"
-#include "e2e/wizard_session.h"
-#include "roundtrip/machine_snapshot.h"
+#include "tests/e2e/e2e_environment.h"
+#include "tests/e2e/wizard_session.h"
+#include "tests/roundtrip/machine_snapshot.h"
 
 namespace roundtrip {
 

@@ -13,13 +13,13 @@
 #include <set>
 #include <thread>
 
-#include "e2e/e2e_environment.h"
-#include "e2e/ui_automation.h"
-#include "e2e/wizard_session.h"
-#include "hardening/child_process.h"
+#include "tests/e2e/e2e_environment.h"
+#include "tests/e2e/ui_automation.h"
+#include "tests/e2e/wizard_session.h"
+#include "tests/hardening/child_process.h"
 #include "resources/resource_ids.h"
-#include "roundtrip/roundtrip_support.h"
-#include "support/test_support.h"
+#include "tests/roundtrip/roundtrip_support.h"
+#include "tests/support/test_support.h"
 
 namespace roundtrip {
 namespace {

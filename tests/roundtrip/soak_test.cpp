@@ -14,11 +14,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "e2e/e2e_environment.h"
-#include "e2e/ui_automation.h"
-#include "e2e/wizard_session.h"
+#include "tests/e2e/e2e_environment.h"
+#include "tests/e2e/ui_automation.h"
+#include "tests/e2e/wizard_session.h"
 #include "resources/resource_ids.h"
-#include "roundtrip/roundtrip_support.h"
+#include "tests/roundtrip/roundtrip_support.h"
 
 namespace roundtrip {
 namespace {

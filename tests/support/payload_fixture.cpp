@@ -1,8 +1,8 @@
-#include "support/payload_fixture.h"
+#include "tests/support/payload_fixture.h"
 
 #include <zlib.h>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace tltest {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "recording_record.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "system/product_settings.h"
 #include "wizard/strings.h"
 

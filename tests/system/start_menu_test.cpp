@@ -16,10 +16,10 @@
 #include "platform/handles.h"
 #include "platform/held_folder.h"
 #include "recording_record.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "system/start_menu.h"
 #include "system/start_menu_seam.h"
-#include "uninstaller/scratch.h"
+#include "tests/uninstaller/scratch.h"
 #include "wizard/strings.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "system/uninstaller_setup_impl.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "tools/uninstaller/relaunch.h"
 #include "tools/uninstaller/removal.h"
 #include "tools/uninstaller/uninstall_record.h"
-#include "uninstaller/scratch.h"
+#include "tests/uninstaller/scratch.h"
 
 namespace {
 

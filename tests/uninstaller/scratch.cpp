@@ -1,4 +1,4 @@
-#include "uninstaller/scratch.h"
+#include "tests/uninstaller/scratch.h"
 
 #include <objbase.h>
 #include <shlobj.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace uninst_test {
 

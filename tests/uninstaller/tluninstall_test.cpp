@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "tools/uninstaller/exit_codes.h"
-#include "uninstaller/scratch.h"
+#include "tests/uninstaller/scratch.h"
 
 namespace {
 

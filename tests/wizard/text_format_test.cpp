@@ -1,5 +1,7 @@
 #include "wizard/text_format.h"
 
+#include "platform/ansi_chars.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>

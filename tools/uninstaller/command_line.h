@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "wizard/ansi_chars.h"
+#include "platform/ansi_chars.h"
 
 namespace uninst {
 

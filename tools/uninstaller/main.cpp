@@ -9,15 +9,15 @@
 #include "tools/uninstaller/relaunch.h"
 #include "tools/uninstaller/uninstall_record.h"
 #include "tools/uninstaller/uninstaller.h"
-#include "wizard/ansi_code_page.h"
+#include "platform/ansi_code_page.h"
 #include "platform/held_folder.h"
-#include "wizard/dll_search.h"
+#include "platform/dll_search.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   using namespace uninst;
   // Before anything can load a library: from here on a library loaded by name
   // comes from the system folder only, never from the folder the program was
-  // started from (see wizard/dll_search.h). The program imports Known DLLs
+  // started from (see platform/dll_search.h). The program imports Known DLLs
   // only; comctl32 is loaded by full path (progress_window.cpp).
   hardenDllSearch();
   // Where the system has it, no junction a non-administrator made is followed.

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "wizard/dll_search.h"
+#include "platform/dll_search.h"
 
 namespace uninst {
 

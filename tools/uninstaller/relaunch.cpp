@@ -4,7 +4,7 @@
 
 #include "platform/handles.h"
 #include "platform/held_folder.h"
-#include "wizard/ansi_code_page.h"
+#include "platform/ansi_code_page.h"
 
 namespace uninst {
 

@@ -4,13 +4,6 @@
 
 namespace uninst {
 
-const char kValueDisplayName[] = "DisplayName";
-const char kValueEventCount[] = "PorterEvents";
-const char kValueTagPrefix[] = "PorterTag";
-const char kValueParamsPrefix[] = "PorterParams";
-const char kValueDescPrefix[] = "PorterDesc";
-const char kUninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
 namespace {
 
 wchar_t lowerAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
@@ -41,14 +34,10 @@ std::vector<std::wstring> splitComponents(const std::wstring& text, size_t from,
 
 }  // namespace
 
-std::string eventValueName(const char* prefix, uint32_t index) {
-  return std::string(prefix) + std::to_string(index);
-}
-
 EventKind eventKindFromTag(const std::string& tag) {
-  if (tag == "DeleteFile") return EventKind::DeleteFile;
-  if (tag == "DeleteEmptyDirs") return EventKind::DeleteEmptyDirs;
-  if (tag == "DeleteRegTree") return EventKind::DeleteRegTree;
+  if (tag == record::kTagDeleteFile) return EventKind::DeleteFile;
+  if (tag == record::kTagDeleteEmptyDirs) return EventKind::DeleteEmptyDirs;
+  if (tag == record::kTagDeleteRegTree) return EventKind::DeleteRegTree;
   return EventKind::Unknown;
 }
 

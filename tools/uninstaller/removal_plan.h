@@ -9,21 +9,18 @@
 #include <vector>
 
 #include "platform/path_forms.h"
+#include "system/uninstall_contract.h"
 
 namespace uninst {
 
-// Value names of the uninstall record, as the installer writes them.
-extern const char kValueDisplayName[];   // "DisplayName"
-extern const char kValueEventCount[];    // "PorterEvents"
-extern const char kValueTagPrefix[];     // "PorterTag"
-extern const char kValueParamsPrefix[];  // "PorterParams"
-extern const char kValueDescPrefix[];    // "PorterDesc"
-// The key that holds every record, below HKEY_LOCAL_MACHINE.
-extern const char kUninstallKeyPath[];   // "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
-
-// prefix + index in decimal without leading zeros ("PorterTag" + 10 ->
-// "PorterTag10"), the numbering the installer uses.
-std::string eventValueName(const char* prefix, uint32_t index);
+// The record's key, value names and tags, as the installer writes them.
+using record::eventValueName;
+using record::kUninstallKeyPath;
+using record::kValueDescPrefix;
+using record::kValueDisplayName;
+using record::kValueEventCount;
+using record::kValueParamsPrefix;
+using record::kValueTagPrefix;
 
 enum class EventKind { DeleteFile, DeleteEmptyDirs, DeleteRegTree, Unknown };
 

@@ -10,7 +10,7 @@
 // ones do for a file without version information (0 / FALSE, last error set).
 #include <windows.h>
 
-#include "wizard/dll_search.h"
+#include "platform/dll_search.h"
 
 namespace {
 

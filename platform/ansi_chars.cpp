@@ -1,4 +1,4 @@
-#include "wizard/ansi_chars.h"
+#include "platform/ansi_chars.h"
 
 LeadBytes LeadBytes::fromRanges(const uint8_t* ranges, size_t size) {
   LeadBytes table;
@@ -40,4 +40,8 @@ bool lastCharIsBackslash(const std::string& path, const LeadBytes& leadBytes) {
   forEachChar(path, leadBytes,
               [&](size_t position, size_t length) { backslash = length == 1 && path[position] == '\\'; });
   return backslash;
+}
+
+void addTrailingBackslash(std::string& path, const LeadBytes& leadBytes) {
+  if (!path.empty() && !lastCharIsBackslash(path, leadBytes)) path.push_back('\\');
 }

@@ -1,8 +1,6 @@
-#include "wizard/ansi_code_page.h"
+#include "platform/ansi_code_page.h"
 
 #include <windows.h>
-
-#include "wizard/text_format.h"
 
 const LeadBytes& ansiLeadBytes() {
   // The code page of a process does not change while it runs.

@@ -8,13 +8,13 @@
 
 #include "pages/simconnect_command.h"
 #include "payload/catalogue.h"
-#include "wizard/ansi_chars.h"
+#include "platform/ansi_chars.h"
 #include "wizard/text_format.h"
 
 #ifdef _WIN32
 #include <windows.h>
 
-#include "wizard/ansi_code_page.h"
+#include "platform/ansi_code_page.h"
 #endif
 
 namespace {

@@ -1,10 +1,10 @@
 // The ANSI code page of the running system, for walking the characters of
-// paths (Windows build only; the logic itself is pure, in wizard/ansi_chars.h).
+// paths (Windows build only; the logic itself is pure, in platform/ansi_chars.h).
 #pragma once
 
 #include <string>
 
-#include "wizard/ansi_chars.h"
+#include "platform/ansi_chars.h"
 
 // The lead bytes of the ANSI code page (GetCPInfo(CP_ACP)), read once per
 // process; none when the code page is single-byte or cannot be read.

@@ -1,6 +1,6 @@
 // Characters, not bytes, of 8-bit text in the ANSI code page. Pure: no
 // <windows.h>; the Windows side takes the lead bytes of the running system's
-// code page from GetCPInfo (wizard/ansi_code_page.h).
+// code page from GetCPInfo (platform/ansi_code_page.h).
 //
 // In a double-byte code page (932 Japanese, 936 and 950 Chinese, 949 Korean) a
 // lead byte starts a character of two bytes, and the second byte may be 0x5C,
@@ -40,3 +40,9 @@ size_t findLastBackslash(const std::string& path, const LeadBytes& leadBytes);
 
 // True when the last character of path is a backslash; false for "".
 bool lastCharIsBackslash(const std::string& path, const LeadBytes& leadBytes);
+
+// Appends one backslash unless the text's last character already is one
+// (characters as leadBytes tells them; the Windows build's one-argument form
+// with the system's code page is in platform/ansi_code_page.h). The text must
+// not be empty (an empty text is left empty).
+void addTrailingBackslash(std::string& path, const LeadBytes& leadBytes);

@@ -1,6 +1,6 @@
-#include "wizard/dll_search.h"
+#include "platform/dll_search.h"
 
-#include "wizard/ansi_code_page.h"
+#include "platform/ansi_code_page.h"
 
 namespace {
 
