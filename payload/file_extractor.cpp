@@ -89,6 +89,31 @@ bool writeAll(HANDLE file, const uint8_t* data, uint32_t size) {
   return true;
 }
 
+// Adds the time from its making to stop() (or its end) to one step of steps,
+// when steps is set.
+class StepTimer {
+ public:
+  StepTimer(ExtractionSteps* steps, ExtractionSteps::Step step) : steps_(steps), step_(step) {
+    if (steps_ != nullptr) QueryPerformanceCounter(&start_);
+  }
+  StepTimer(const StepTimer&) = delete;
+  StepTimer& operator=(const StepTimer&) = delete;
+  ~StepTimer() { stop(); }
+  void stop() {
+    if (steps_ == nullptr) return;
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&end);
+    steps_->ticks[step_] += end.QuadPart - start_.QuadPart;
+    ++steps_->calls[step_];
+    steps_ = nullptr;
+  }
+
+ private:
+  ExtractionSteps* steps_;
+  ExtractionSteps::Step step_;
+  LARGE_INTEGER start_ = {};
+};
+
 }  // namespace
 
 ExtractResult FileExtractorImpl::fail(ExtractResult code, DWORD error) {
@@ -253,7 +278,9 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const
     // inflater even when this piece's input is used up: call again then.
     bool outputFull = false;
     while (z.avail_in > 0 || outputFull) {
+      StepTimer inflating(steps, ExtractionSteps::Inflate);
       int rc = inflate(&z, Z_NO_FLUSH);
+      inflating.stop();
       if (rc == Z_BUF_ERROR && z.avail_in == 0) break;  // nothing was pending: needs the next piece
       if (rc != Z_OK && rc != Z_STREAM_END) {
         result = fail(ExtractResult::InflateFailed, 0);
@@ -261,6 +288,7 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const
       }
       outputFull = z.avail_out == 0;
       if (outputFull || rc == Z_STREAM_END) {
+        StepTimer writing(steps, ExtractionSteps::Write);
         if (!consume(inflated.get(), chunkSize_ - z.avail_out)) {
           result = fail(ExtractResult::WriteFailed, GetLastError());
           return false;
@@ -269,6 +297,7 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const
         z.avail_out = chunkSize_;
       }
       if (status_ != nullptr) {
+        StepTimer reporting(steps, ExtractionSteps::Status);
         status_->fileProgress(handedOver, entry.compressedSize, static_cast<uint32_t>(z.total_out),
                               entry.uncompressedSize);
       }
@@ -341,7 +370,10 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   lastError_ = 0;
   const char* nameText = orEmpty(name);
   const std::string finalPath = orEmpty(targetPath);
-  if (status_ != nullptr) status_->fileStarted(nameText, finalPath.c_str());
+  if (status_ != nullptr) {
+    StepTimer reporting(steps, ExtractionSteps::Status);
+    status_->fileStarted(nameText, finalPath.c_str());
+  }
 
   if (*nameText == '\0') return ExtractResult::NotInCatalogue;
   auto found = index_.find(normalizePath(nameText));
@@ -350,7 +382,9 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
 
   const std::string folderPath = parentPath(finalPath, ansiLeadBytes());
   DWORD error = ERROR_SUCCESS;
+  StepTimer holding(steps, ExtractionSteps::Folder);
   const win::HeldFolder* folder = holdFolder(folderPath, &error);
+  holding.stop();
   if (folder == nullptr) return fail(ExtractResult::FolderNotCreated, error);
   if (finalPath.size() >= MAX_PATH) return fail(ExtractResult::OutputNotCreated, ERROR_FILENAME_EXCED_RANGE);
   const std::wstring fileName = win::widen(finalPath.substr(folderPath.size() + 1));
@@ -361,6 +395,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   PSECURITY_DESCRIPTOR security = fileSecurityFor(finalPath);
   win::FileHandle output;
   bool viaTemporary = replaceIfNewer;
+  StepTimer creating(steps, ExtractionSteps::Create);
   if (!replaceIfNewer) {
     error = openDirect(*folder, fileName, security, &output, &viaTemporary);
     if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
@@ -370,6 +405,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
     error = folder->createTemporary(L"tmp", &output, &temporaryName, security);
     if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
   }
+  creating.stop();
   RemoveOnFailure removeOnFailure(output);
   ExtractResult inflated =
       inflateEntry(entry, [&output](const uint8_t* data, uint32_t size) { return writeAll(output.get(), data, size); });
@@ -396,6 +432,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
     replace = !haveExisting || !readProductVersion(output.get(), fresh) || packVersion(fresh) > packVersion(existing);
     if (beforeReplace != nullptr) beforeReplace(beforeReplaceContext);
   }
+  StepTimer closing(steps, ExtractionSteps::Close);
   if (replace) {
     // One step, and a name in the held folder: what the name held (a file, a
     // link, one name of a hard link) is replaced, nothing it leads to; a
@@ -407,8 +444,12 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   }
   removeOnFailure.release();
   if (!output.close()) return fail(ExtractResult::WriteFailed, GetLastError());
+  closing.stop();
 
-  if (status_ != nullptr) status_->fileFinished();
+  if (status_ != nullptr) {
+    StepTimer reporting(steps, ExtractionSteps::Status);
+    status_->fileFinished();
+  }
   return ExtractResult::Ok;
 }
 
