@@ -25,6 +25,11 @@ namespace {
 
 const char kZlibVersionText[] = "1.2.1";
 const char kDeleteFileTag[] = "DeleteFile";
+// Output windows (chunkSize bytes each) written to a file in one call: one
+// WriteFile per this many inflate calls that fill a window (a 1 MiB buffer
+// for 64 KiB chunks). Under Wine a write costs as much as inflating a chunk;
+// most of it is the call, not the bytes.
+const uint32_t kWindowsPerWrite = 16;
 
 const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
 
@@ -43,33 +48,6 @@ class RemoveOnFailure {
  private:
   const win::FileHandle& file_;
   bool armed_ = true;
-};
-
-// An inflate stream ended on every way out.
-class InflateStream {
- public:
-  InflateStream() { std::memset(&stream_, 0, sizeof(stream_)); }
-  InflateStream(const InflateStream&) = delete;
-  InflateStream& operator=(const InflateStream&) = delete;
-  ~InflateStream() {
-    if (active_) inflateEnd(&stream_);
-  }
-  bool init(uint8_t* output, uint32_t outputSize) {
-    stream_.zalloc = Z_NULL;
-    stream_.zfree = Z_NULL;
-    stream_.opaque = Z_NULL;
-    stream_.next_in = Z_NULL;
-    stream_.avail_in = 0;
-    stream_.next_out = output;
-    stream_.avail_out = outputSize;
-    active_ = inflateInit_(&stream_, kZlibVersionText, static_cast<int>(sizeof(z_stream))) == Z_OK;
-    return active_;
-  }
-  z_stream& get() { return stream_; }
-
- private:
-  z_stream stream_;
-  bool active_ = false;
 };
 
 uint64_t packVersion(const uint16_t parts[4]) {
@@ -116,6 +94,21 @@ class StepTimer {
 
 }  // namespace
 
+// The inflater of an extractor: made on its first stream and reset for every
+// other (inflateReset keeps its state and window, so a stream costs no
+// allocation), ended with the extractor or its close.
+struct FileExtractorImpl::Inflater {
+  z_stream stream;
+  Inflater() { std::memset(&stream, 0, sizeof(stream)); }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  ~Inflater() { inflateEnd(&stream); }
+};
+
+void FileExtractorImpl::InflaterEnd::operator()(Inflater* inflater) const { delete inflater; }
+
+FileExtractorImpl::~FileExtractorImpl() = default;
+
 ExtractResult FileExtractorImpl::fail(ExtractResult code, DWORD error) {
   lastError_ = error;
   return code;
@@ -161,6 +154,9 @@ bool FileExtractorImpl::init(HMODULE module, Porter::FileExtractorStatus* status
 bool FileExtractorImpl::close() {
   index_.clear();
   held_.clear();
+  inflater_.reset();
+  output_.reset();
+  outputSize_ = 0;
   return true;
 }
 
@@ -244,13 +240,41 @@ bool FileExtractorImpl::readProductVersion(const char* path, uint16_t parts[4]) 
   return file.valid() && readProductVersion(file.get(), parts);
 }
 
-ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const Consumer& consume) {
-  std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[chunkSize_]);
-  std::unique_ptr<uint8_t[]> inflated(new (std::nothrow) uint8_t[chunkSize_]);
-  if (!input || !inflated) return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
-  InflateStream inflater;
-  if (!inflater.init(inflated.get(), chunkSize_)) return fail(ExtractResult::InflateInitFailed, 0);
-  z_stream& z = inflater.get();
+ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const Consumer& consume,
+                                             uint32_t windowsPerBlock) {
+  // The output buffer holds windowsPerBlock windows of chunkSize bytes. Every
+  // inflate call is given one window, whatever the buffer's size, so the calls
+  // (and the reports after each) are those of a chunk-sized buffer; the
+  // consumer gets the buffer when it is full and at the stream's end.
+  const size_t blockSize = static_cast<size_t>(chunkSize_) * windowsPerBlock;
+  if (windowsPerBlock == 0 || blockSize / windowsPerBlock != chunkSize_ || blockSize > 0xFFFFFFFFu) {
+    return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
+  }
+  if (outputSize_ < blockSize) {
+    output_.reset();
+    outputSize_ = 0;
+    output_.reset(new (std::nothrow) uint8_t[blockSize]);
+    if (!output_) return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
+    outputSize_ = blockSize;
+  }
+  if (!inflater_) {
+    std::unique_ptr<Inflater, InflaterEnd> made(new (std::nothrow) Inflater());
+    if (!made) return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
+    // A failed init leaves no state: ending it then does nothing.
+    if (inflateInit_(&made->stream, kZlibVersionText, static_cast<int>(sizeof(z_stream))) != Z_OK) {
+      return fail(ExtractResult::InflateInitFailed, 0);
+    }
+    inflater_ = std::move(made);
+  } else if (inflateReset(&inflater_->stream) != Z_OK) {
+    return fail(ExtractResult::InflateInitFailed, 0);
+  }
+  z_stream& z = inflater_->stream;
+  uint8_t* const block = output_.get();
+  size_t filled = 0;  // bytes of whole windows in the block, not yet consumed
+  z.next_in = Z_NULL;
+  z.avail_in = 0;
+  z.next_out = block;
+  z.avail_out = chunkSize_;
 
   ExtractResult result = ExtractResult::Ok;
   uint32_t remaining = entry.compressedSize;
@@ -271,10 +295,11 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const
     remaining -= piece.length;
     if (piece.length == 0) return true;
 
-    std::memcpy(input.get(), chunk + piece.position, piece.length);
-    z.next_in = input.get();
+    // Read in place: inflate only reads its input, and the resource stays
+    // mapped, unchanged, as long as the module is loaded.
+    z.next_in = const_cast<Bytef*>(chunk + piece.position);
     z.avail_in = piece.length;
-    // A call that fills the output buffer may leave output pending inside the
+    // A call that fills the output window may leave output pending inside the
     // inflater even when this piece's input is used up: call again then.
     bool outputFull = false;
     while (z.avail_in > 0 || outputFull) {
@@ -288,12 +313,16 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const
       }
       outputFull = z.avail_out == 0;
       if (outputFull || rc == Z_STREAM_END) {
-        StepTimer writing(steps, ExtractionSteps::Write);
-        if (!consume(inflated.get(), chunkSize_ - z.avail_out)) {
-          result = fail(ExtractResult::WriteFailed, GetLastError());
-          return false;
+        filled += chunkSize_ - z.avail_out;
+        if (rc == Z_STREAM_END || filled == blockSize) {
+          StepTimer writing(steps, ExtractionSteps::Write);
+          if (!consume(block, static_cast<uint32_t>(filled))) {
+            result = fail(ExtractResult::WriteFailed, GetLastError());
+            return false;
+          }
+          filled = 0;
         }
-        z.next_out = inflated.get();
+        z.next_out = block + filled;
         z.avail_out = chunkSize_;
       }
       if (status_ != nullptr) {
@@ -363,7 +392,7 @@ ExtractResult FileExtractorImpl::inflateFile(const char* name, const Consumer& c
   if (*nameText == '\0') return ExtractResult::NotInCatalogue;
   auto found = index_.find(normalizePath(nameText));
   if (found == index_.end()) return ExtractResult::NotInCatalogue;
-  return inflateEntry(found->second, consume);
+  return inflateEntry(found->second, consume, 1);
 }
 
 ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targetPath, bool replaceIfNewer) {
@@ -407,8 +436,9 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   }
   creating.stop();
   RemoveOnFailure removeOnFailure(output);
-  ExtractResult inflated =
-      inflateEntry(entry, [&output](const uint8_t* data, uint32_t size) { return writeAll(output.get(), data, size); });
+  ExtractResult inflated = inflateEntry(
+      entry, [&output](const uint8_t* data, uint32_t size) { return writeAll(output.get(), data, size); },
+      kWindowsPerWrite);
   if (inflated != ExtractResult::Ok) return inflated;
 
   bool replace = viaTemporary;
