@@ -246,6 +246,9 @@ DWORD WINAPI postOnly(LPVOID argument) {
     }
     sum += now() - start;
   }
+  const double start = now();
+  progress.flush();  // what still waits, before the end (as the worker does)
+  sum += now() - start;
   c.senderSeconds = sum;
   PostMessageA(c.window, WM_INSTALL_DONE, 0, 0);
   return 0;
