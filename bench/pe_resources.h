@@ -26,6 +26,10 @@ struct RcdataSum {
   uint64_t resourceSection = 0;
   uint64_t debugSections = 0;
   uint64_t symbolTable = 0;
+  // From the optional header: how the sections are laid out in the file, and
+  // the size of the image in memory.
+  uint32_t fileAlignment = 0;
+  uint32_t sizeOfImage = 0;
 };
 
 namespace pe_detail {
@@ -77,6 +81,9 @@ inline RcdataSum sumRcdata(const std::vector<uint8_t>& f) {
   };
   const uint64_t optional = static_cast<uint64_t>(nt) + 24;
   if (!read16(f, optional, &magic)) return result;
+  if (!read32(f, optional + 36, &result.fileAlignment) || !read32(f, optional + 56, &result.sizeOfImage)) {
+    return result;
+  }
   uint64_t directories = 0, countAt = 0;
   if (magic == 0x10B) {
     countAt = optional + 92, directories = optional + 96;

@@ -23,8 +23,9 @@ endif()
 if(TL_WINDOWS)
   # Size before speed (the installer is downloaded; its UI waits on the user),
   # each function and datum in a section of its own so the link drops what
-  # nothing calls. Code whose speed counts asks for -O2 itself (the extractor;
-  # zlib comes built). Full debug information (-g) for the .debug files beside
+  # nothing calls. The bytes installed are inflated by zlib, which comes built
+  # with -O2; the code around it spends its time in system calls. Full debug
+  # information (-g) for the .debug files beside
   # what ships (cmake/TLShip.cmake), naming sources and build folder by fixed
   # names, so that two builds in two folders give the same bytes. The build
   # folder's map comes last: GCC takes the last one that matches, and the build

@@ -7,7 +7,7 @@
 #       RUNTIME: a C++ program (the static C++ runtime and its threads).
 #
 # The cross trees compile everything with -g for that reason, and with size
-# before speed; code whose speed counts says so itself (the extractor).
+# before speed.
 
 if(NOT TL_WINDOWS)
   function(tl_ship_binary)

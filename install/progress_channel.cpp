@@ -144,10 +144,33 @@ void releaseFileText(LPARAM lParam) {
   delete[] reinterpret_cast<char*>(lParam);
 }
 
-ProgressCB::ProgressCB(HWND window) : targetWindow(window) { text[0] = '\0'; }
+ProgressCB::ProgressCB(HWND window) : targetWindow(window) {
+  text[0] = '\0';
+  lastFlush_ = GetTickCount();
+}
+
+ProgressCB::~ProgressCB() { flush(); }
+
+void ProgressCB::flush() {
+  for (size_t i = 0; i < waitingCount_; ++i) {
+    const Waiting& w = waiting_[i];
+    if (!post(targetWindow, w.message, w.wParam, w.lParam) && w.message == WM_INSTALL_FILE) {
+      // Nobody will ever see this copy: the queue is full or the window is gone.
+      releaseFileText(w.lParam);
+    }
+  }
+  waitingCount_ = 0;
+  lastFlush_ = GetTickCount();
+}
+
+void ProgressCB::add(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (waitingCount_ == sizeof(waiting_) / sizeof(waiting_[0])) flush();
+  waiting_[waitingCount_++] = Waiting{message, wParam, lParam};
+  if (GetTickCount() - lastFlush_ >= kFlushMs) flush();
+}
 
 void ProgressCB::setTotal(uint32_t total) {
-  post(targetWindow, WM_INSTALL_TOTAL, static_cast<WPARAM>(total), 0);
+  add(WM_INSTALL_TOTAL, static_cast<WPARAM>(total), 0);
 }
 
 void ProgressCB::fileStarted(const char* /*name*/, const char* targetPath) {
@@ -162,18 +185,14 @@ void ProgressCB::fileStarted(const char* /*name*/, const char* targetPath) {
 
   // The page gets a copy of its own, whole, whatever its length. Without
   // memory the message still goes out (the status line stays empty, the bar
-  // keeps counting).
-  const LPARAM lParam = copyText(targetPath);
-  if (!post(targetWindow, WM_INSTALL_FILE, 0, lParam)) {
-    // Nobody will ever see this copy: the queue is full or the window is gone.
-    releaseFileText(lParam);
-  }
+  // keeps counting). It goes out at once, with what waits before it.
+  add(WM_INSTALL_FILE, 0, copyText(targetPath));
+  flush();
 }
 
 void ProgressCB::fileProgress(uint32_t /*compressedDone*/, uint32_t /*compressedTotal*/, uint32_t uncompressedDone,
                               uint32_t uncompressedTotal) {
-  post(targetWindow, WM_INSTALL_PROGRESS, static_cast<WPARAM>(uncompressedDone),
-               static_cast<LPARAM>(uncompressedTotal));
+  add(WM_INSTALL_PROGRESS, static_cast<WPARAM>(uncompressedDone), static_cast<LPARAM>(uncompressedTotal));
 }
 
-void ProgressCB::fileFinished() { post(targetWindow, WM_INSTALL_FILE_DONE, 0, 0); }
+void ProgressCB::fileFinished() { add(WM_INSTALL_FILE_DONE, 0, 0); }

@@ -47,9 +47,22 @@ bool postInstallDone(HWND window, int result);
 // forged by another program), and *result is unchanged.
 bool claimInstallDone(HWND window, int* result);
 
+// Every report becomes one message, in the order of the reports. The
+// messages of a file's progress and its end wait in a short list and go out
+// together: when the next file starts (its WM_INSTALL_FILE goes with them at
+// once), when the list is full, when kFlushMs have passed since the last
+// ones went, and at flush() and the end of the ProgressCB. A message posted
+// while the page waits for one wakes it; a few posted together wake it once,
+// which under Wine makes each post about as dear as a bare PostMessage from
+// an idle thread. The page sees a file's name as it starts and its progress
+// at most kFlushMs late.
 class ProgressCB : public Porter::FileExtractorStatus {
  public:
+  static constexpr DWORD kFlushMs = 50;
   explicit ProgressCB(HWND targetWindow);
+  ~ProgressCB();  // posts what still waits
+  ProgressCB(const ProgressCB&) = delete;
+  ProgressCB& operator=(const ProgressCB&) = delete;
   void setTotal(uint32_t total);  // posts WM_INSTALL_TOTAL
 
   void fileStarted(const char* name, const char* targetPath) override;
@@ -57,7 +70,21 @@ class ProgressCB : public Porter::FileExtractorStatus {
                     uint32_t uncompressedTotal) override;
   void fileFinished() override;
 
+  // Posts every message that waits, in order. The worker calls it before its
+  // end message.
+  void flush();
+
  private:
+  struct Waiting {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  };
+  void add(UINT message, WPARAM wParam, LPARAM lParam);
+
   HWND targetWindow;
   char text[260];  // the last target path, cut at 259 characters (kept for callers that read it)
+  Waiting waiting_[32];
+  size_t waitingCount_ = 0;
+  DWORD lastFlush_ = 0;
 };

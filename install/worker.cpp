@@ -265,7 +265,8 @@ DWORD WINAPI installWorker(LPVOID argument) {
 
   // The last use of params and of the uninstall record is behind us. The end
   // message is never dropped: it is tried again until the page has it or the
-  // page is gone.
+  // page is gone. What the progress messages still wait goes out before it.
+  progress.flush();
   postInstallDone(window, result);
   if (extractor != nullptr) extractor->close();
   return 0;

@@ -10,12 +10,12 @@
 #include <memory>
 #include <new>
 
-#include "platform/ansi_code_page.h"
 #include "platform/file_names.h"
 #include "platform/handles.h"
 #include "platform/image_version.h"
 #include "platform/scoped.h"
 #include "system/uninstall_contract.h"
+#include "platform/ansi_code_page.h"
 
 #if defined(__i386__) || defined(_M_IX86)
 // The inflater is initialised with the structure size of the zlib the
@@ -26,35 +26,13 @@ static_assert(sizeof(z_stream) == 56, "z_stream layout differs from the one infl
 namespace {
 
 const char kZlibVersionText[] = "1.2.1";
+// Output windows (chunkSize bytes each) written to a file in one call: one
+// WriteFile per this many inflate calls that fill a window (a 1 MiB buffer
+// for 64 KiB chunks). Under Wine a write costs as much as inflating a chunk;
+// most of it is the call, not the bytes.
+const uint32_t kWindowsPerWrite = 16;
 
 const char* orEmpty(const char* text) { return text != nullptr ? text : ""; }
-
-// An inflate stream ended on every way out.
-class InflateStream {
- public:
-  InflateStream() { std::memset(&stream_, 0, sizeof(stream_)); }
-  InflateStream(const InflateStream&) = delete;
-  InflateStream& operator=(const InflateStream&) = delete;
-  ~InflateStream() {
-    if (active_) inflateEnd(&stream_);
-  }
-  bool init(uint8_t* output, uint32_t outputSize) {
-    stream_.zalloc = Z_NULL;
-    stream_.zfree = Z_NULL;
-    stream_.opaque = Z_NULL;
-    stream_.next_in = Z_NULL;
-    stream_.avail_in = 0;
-    stream_.next_out = output;
-    stream_.avail_out = outputSize;
-    active_ = inflateInit_(&stream_, kZlibVersionText, static_cast<int>(sizeof(z_stream))) == Z_OK;
-    return active_;
-  }
-  z_stream& get() { return stream_; }
-
- private:
-  z_stream stream_;
-  bool active_ = false;
-};
 
 uint64_t packVersion(const uint16_t parts[4]) {
   return (static_cast<uint64_t>(parts[0]) << 48) | (static_cast<uint64_t>(parts[1]) << 32) |
@@ -73,7 +51,47 @@ bool writeAll(HANDLE file, const uint8_t* data, uint32_t size) {
   return true;
 }
 
+// Adds the time from its making to stop() (or its end) to one step of steps,
+// when steps is set.
+class StepTimer {
+ public:
+  StepTimer(ExtractionSteps* steps, ExtractionSteps::Step step) : steps_(steps), step_(step) {
+    if (steps_ != nullptr) QueryPerformanceCounter(&start_);
+  }
+  StepTimer(const StepTimer&) = delete;
+  StepTimer& operator=(const StepTimer&) = delete;
+  ~StepTimer() { stop(); }
+  void stop() {
+    if (steps_ == nullptr) return;
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&end);
+    steps_->ticks[step_] += end.QuadPart - start_.QuadPart;
+    ++steps_->calls[step_];
+    steps_ = nullptr;
+  }
+
+ private:
+  ExtractionSteps* steps_;
+  ExtractionSteps::Step step_;
+  LARGE_INTEGER start_ = {};
+};
+
 }  // namespace
+
+// The inflater of an extractor: made on its first stream and reset for every
+// other (inflateReset keeps its state and window, so a stream costs no
+// allocation), ended with the extractor or its close.
+struct FileExtractorImpl::Inflater {
+  z_stream stream;
+  Inflater() { std::memset(&stream, 0, sizeof(stream)); }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  ~Inflater() { inflateEnd(&stream); }
+};
+
+void FileExtractorImpl::InflaterEnd::operator()(Inflater* inflater) const { delete inflater; }
+
+FileExtractorImpl::~FileExtractorImpl() = default;
 
 ExtractResult FileExtractorImpl::fail(ExtractResult code, DWORD error) {
   lastError_ = error;
@@ -120,6 +138,9 @@ bool FileExtractorImpl::init(HMODULE module, Porter::FileExtractorStatus* status
 bool FileExtractorImpl::close() {
   index_.clear();
   held_.clear();
+  inflater_.reset();
+  output_.reset();
+  outputSize_ = 0;
   return true;
 }
 
@@ -203,13 +224,41 @@ bool FileExtractorImpl::readProductVersion(const char* path, uint16_t parts[4]) 
   return file.valid() && readProductVersion(file.get(), parts);
 }
 
-ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const Consumer& consume) {
-  std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[chunkSize_]);
-  std::unique_ptr<uint8_t[]> inflated(new (std::nothrow) uint8_t[chunkSize_]);
-  if (!input || !inflated) return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
-  InflateStream inflater;
-  if (!inflater.init(inflated.get(), chunkSize_)) return fail(ExtractResult::InflateInitFailed, 0);
-  z_stream& z = inflater.get();
+ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const Consumer& consume,
+                                             uint32_t windowsPerBlock) {
+  // The output buffer holds windowsPerBlock windows of chunkSize bytes. Every
+  // inflate call is given one window, whatever the buffer's size, so the calls
+  // (and the reports after each) are those of a chunk-sized buffer; the
+  // consumer gets the buffer when it is full and at the stream's end.
+  const size_t blockSize = static_cast<size_t>(chunkSize_) * windowsPerBlock;
+  if (windowsPerBlock == 0 || blockSize / windowsPerBlock != chunkSize_ || blockSize > 0xFFFFFFFFu) {
+    return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
+  }
+  if (outputSize_ < blockSize) {
+    output_.reset();
+    outputSize_ = 0;
+    output_.reset(new (std::nothrow) uint8_t[blockSize]);
+    if (!output_) return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
+    outputSize_ = blockSize;
+  }
+  if (!inflater_) {
+    std::unique_ptr<Inflater, InflaterEnd> made(new (std::nothrow) Inflater());
+    if (!made) return fail(ExtractResult::InflateInitFailed, ERROR_NOT_ENOUGH_MEMORY);
+    // A failed init leaves no state: ending it then does nothing.
+    if (inflateInit_(&made->stream, kZlibVersionText, static_cast<int>(sizeof(z_stream))) != Z_OK) {
+      return fail(ExtractResult::InflateInitFailed, 0);
+    }
+    inflater_ = std::move(made);
+  } else if (inflateReset(&inflater_->stream) != Z_OK) {
+    return fail(ExtractResult::InflateInitFailed, 0);
+  }
+  z_stream& z = inflater_->stream;
+  uint8_t* const block = output_.get();
+  size_t filled = 0;  // bytes of whole windows in the block, not yet consumed
+  z.next_in = Z_NULL;
+  z.avail_in = 0;
+  z.next_out = block;
+  z.avail_out = chunkSize_;
 
   ExtractResult result = ExtractResult::Ok;
   uint32_t remaining = entry.compressedSize;
@@ -230,14 +279,17 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const
     remaining -= piece.length;
     if (piece.length == 0) return true;
 
-    std::memcpy(input.get(), chunk + piece.position, piece.length);
-    z.next_in = input.get();
+    // Read in place: inflate only reads its input, and the resource stays
+    // mapped, unchanged, as long as the module is loaded.
+    z.next_in = const_cast<Bytef*>(chunk + piece.position);
     z.avail_in = piece.length;
-    // A call that fills the output buffer may leave output pending inside the
+    // A call that fills the output window may leave output pending inside the
     // inflater even when this piece's input is used up: call again then.
     bool outputFull = false;
     while (z.avail_in > 0 || outputFull) {
+      StepTimer inflating(steps, ExtractionSteps::Inflate);
       int rc = inflate(&z, Z_NO_FLUSH);
+      inflating.stop();
       if (rc == Z_BUF_ERROR && z.avail_in == 0) break;  // nothing was pending: needs the next piece
       if (rc != Z_OK && rc != Z_STREAM_END) {
         result = fail(ExtractResult::InflateFailed, 0);
@@ -245,14 +297,20 @@ ExtractResult FileExtractorImpl::inflateEntry(const CatalogueEntry& entry, const
       }
       outputFull = z.avail_out == 0;
       if (outputFull || rc == Z_STREAM_END) {
-        if (!consume(inflated.get(), chunkSize_ - z.avail_out)) {
-          result = fail(ExtractResult::WriteFailed, GetLastError());
-          return false;
+        filled += chunkSize_ - z.avail_out;
+        if (rc == Z_STREAM_END || filled == blockSize) {
+          StepTimer writing(steps, ExtractionSteps::Write);
+          if (!consume(block, static_cast<uint32_t>(filled))) {
+            result = fail(ExtractResult::WriteFailed, GetLastError());
+            return false;
+          }
+          filled = 0;
         }
-        z.next_out = inflated.get();
+        z.next_out = block + filled;
         z.avail_out = chunkSize_;
       }
       if (status_ != nullptr) {
+        StepTimer reporting(steps, ExtractionSteps::Status);
         status_->fileProgress(handedOver, entry.compressedSize, static_cast<uint32_t>(z.total_out),
                               entry.uncompressedSize);
       }
@@ -318,14 +376,17 @@ ExtractResult FileExtractorImpl::inflateFile(const char* name, const Consumer& c
   if (*nameText == '\0') return ExtractResult::NotInCatalogue;
   auto found = index_.find(normalizePath(nameText));
   if (found == index_.end()) return ExtractResult::NotInCatalogue;
-  return inflateEntry(found->second, consume);
+  return inflateEntry(found->second, consume, 1);
 }
 
 ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targetPath, bool replaceIfNewer) {
   lastError_ = 0;
   const char* nameText = orEmpty(name);
   const std::string finalPath = orEmpty(targetPath);
-  if (status_ != nullptr) status_->fileStarted(nameText, finalPath.c_str());
+  if (status_ != nullptr) {
+    StepTimer reporting(steps, ExtractionSteps::Status);
+    status_->fileStarted(nameText, finalPath.c_str());
+  }
 
   if (*nameText == '\0') return ExtractResult::NotInCatalogue;
   auto found = index_.find(normalizePath(nameText));
@@ -334,7 +395,9 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
 
   const std::string folderPath = parentPath(finalPath, ansiLeadBytes());
   DWORD error = ERROR_SUCCESS;
+  StepTimer holding(steps, ExtractionSteps::Folder);
   const win::HeldFolder* folder = holdFolder(folderPath, &error);
+  holding.stop();
   if (folder == nullptr) return fail(ExtractResult::FolderNotCreated, error);
   if (finalPath.size() >= MAX_PATH) return fail(ExtractResult::OutputNotCreated, ERROR_FILENAME_EXCED_RANGE);
   const std::wstring fileName = win::widen(finalPath.substr(folderPath.size() + 1));
@@ -345,6 +408,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   PSECURITY_DESCRIPTOR security = fileSecurityFor(finalPath);
   win::FileHandle output;
   bool viaTemporary = replaceIfNewer;
+  StepTimer creating(steps, ExtractionSteps::Create);
   if (!replaceIfNewer) {
     error = openDirect(*folder, fileName, security, &output, &viaTemporary);
     if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
@@ -354,9 +418,11 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
     error = folder->createTemporary(L"tmp", &output, &temporaryName, security);
     if (error != ERROR_SUCCESS) return fail(ExtractResult::OutputNotCreated, error);
   }
+  creating.stop();
   win::DeleteUnlessKept removeOnFailure(output);
-  ExtractResult inflated =
-      inflateEntry(entry, [&output](const uint8_t* data, uint32_t size) { return writeAll(output.get(), data, size); });
+  ExtractResult inflated = inflateEntry(
+      entry, [&output](const uint8_t* data, uint32_t size) { return writeAll(output.get(), data, size); },
+      kWindowsPerWrite);
   if (inflated != ExtractResult::Ok) return inflated;
 
   bool replace = viaTemporary;
@@ -380,6 +446,7 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
     replace = !haveExisting || !readProductVersion(output.get(), fresh) || packVersion(fresh) > packVersion(existing);
     if (beforeReplace != nullptr) beforeReplace(beforeReplaceContext);
   }
+  StepTimer closing(steps, ExtractionSteps::Close);
   if (replace) {
     // One step, and a name in the held folder: what the name held (a file, a
     // link, one name of a hard link) is replaced, nothing it leads to; a
@@ -391,8 +458,12 @@ ExtractResult FileExtractorImpl::extractFile(const char* name, const char* targe
   }
   removeOnFailure.keep();
   if (!output.close()) return fail(ExtractResult::WriteFailed, GetLastError());
+  closing.stop();
 
-  if (status_ != nullptr) status_->fileFinished();
+  if (status_ != nullptr) {
+    StepTimer reporting(steps, ExtractionSteps::Status);
+    status_->fileFinished();
+  }
   return ExtractResult::Ok;
 }
 

@@ -125,15 +125,25 @@ echo
 echo "== summary: $what, $arch prefix, $(date -u '+%Y-%m-%d %H:%M UTC')"
 printf '%-36s %10s   %-8s %s\n' "figure" "value" "goal" "met"
 row "ratio wizard/nsis-gui" "$(figure 'ratio wizard\/nsis-gui')" "<=" 0.20
-row "ratio worker/nsis" "$(figure 'ratio worker\/nsis')" "<=" 0.60
+row "ratio worker/nsis" "$(figure 'ratio worker\/nsis')" "<=" 0.90
+row "ratio extractor alone/nsis" "$(figure 'ratio extractor\/nsis')" "<=" 0.60
+row "ratio extractor alone/limit" "$(figure 'ratio extractor\/limit')" "<=" 1.05
+row "ratio progress post/bare post" "$(figure 'ratio post\/bare post')" "<=" 1.00
 row "ratio wizard/worker" "$(figure 'ratio wizard\/worker')" "<=" 1.10
-row "setup.exe overhead KB ($built)" "$(figure 'setup.exe overhead KB')" "<=" 256
+# The size goal is the shipped i686 program's; an x86_64 build's is shown for scale.
+if [ "$built" = i686 ]; then
+  row "setup.exe overhead KB ($built)" "$(figure 'setup.exe overhead KB')" "<=" 240
+else
+  row "setup.exe overhead KB ($built)" "$(figure 'setup.exe overhead KB')" "" ""
+fi
 row "  without debug information" "$(figure 'setup.exe overhead without debug information KB')" "" ""
 if [ -n "$(figure 'shipped i686 setup.exe overhead KB')" ]; then
-  row "shipped i686 setup.exe overhead KB" "$(figure 'shipped i686 setup.exe overhead KB')" "<=" 256
+  row "shipped i686 setup.exe overhead KB" "$(figure 'shipped i686 setup.exe overhead KB')" "<=" 240
   row "  without debug information" "$(figure 'shipped i686 setup.exe overhead without debug information KB')" "" ""
 fi
-row "peak private MB (setup.exe)" "$(figure 'peak private MB')" "<" 16
+row "peak private MB (setup.exe, paged)" "$(figure 'peak private MB')" "<" 16
+row "  as built, Wine's image copy in" "$(figure 'peak private MB of setup.exe as built[^:]*')" "" ""
+row "  as built, less the image size" "$(figure '  the same less the image size')" "" ""
 row "  NSIS peer's, sampled alike" "$(figure 'peak private MB of the NSIS peer with its progress page, sampled alike')" "" ""
 row "ratio worker/floor" "$(figure 'ratio worker\/floor')" "" ""
 row "ratio worker/limit" "$(figure 'ratio worker\/limit')" "" ""

@@ -31,6 +31,7 @@
 #include "install/worker.h"
 #include "payload/catalogue.h"
 #include "payload/file_extractor.h"
+#include "payload/file_extractor_impl.h"
 #include "platform/handles.h"
 #include "platform/ansi_code_page.h"
 #include "wizard/strings.h"
@@ -224,22 +225,39 @@ double runExtractorAlone(HMODULE payload, const std::string& out) {
 
 // The progress channel alone: as many messages as (a) posts, from a thread
 // that does nothing else, to the same kind of receiver.
+// With bare, PostMessageA itself is called instead of the channel.
 struct ChannelArgs {
   HWND window;
   size_t count;
+  bool bare;
+  double senderSeconds;  // the posting calls alone, summed
 };
 
 DWORD WINAPI postOnly(LPVOID argument) {
-  const ChannelArgs& c = *static_cast<const ChannelArgs*>(argument);
+  ChannelArgs& c = *static_cast<ChannelArgs*>(argument);
   ProgressCB progress(c.window);
-  for (size_t i = 0; i < c.count; ++i) progress.fileProgress(0, 0, static_cast<uint32_t>(i), 0);
+  double sum = 0;
+  for (size_t i = 0; i < c.count; ++i) {
+    const double start = now();
+    if (c.bare) {
+      PostMessageA(c.window, WM_INSTALL_PROGRESS, static_cast<WPARAM>(i), 0);
+    } else {
+      progress.fileProgress(0, 0, static_cast<uint32_t>(i), 0);
+    }
+    sum += now() - start;
+  }
+  const double start = now();
+  progress.flush();  // what still waits, before the end (as the worker does)
+  sum += now() - start;
+  c.senderSeconds = sum;
   PostMessageA(c.window, WM_INSTALL_DONE, 0, 0);
   return 0;
 }
 
-double runChannelAlone(size_t count) {
+// Seconds until the receiver had every message; *sender: the posting calls' own.
+double runChannelAlone(size_t count, bool bare, double* sender) {
   tltest::MessageSink sink;
-  ChannelArgs args{sink.window(), count};
+  ChannelArgs args{sink.window(), count, bare, 0};
   const double start = now();
   win::KernelHandle thread(CreateThread(nullptr, 0, postOnly, &args, 0, nullptr));
   if (!thread.valid()) die("channel: no thread");
@@ -249,7 +267,54 @@ double runChannelAlone(size_t count) {
     if (msg.message == WM_INSTALL_DONE) break;
   }
   WaitForSingleObject(thread.get(), INFINITE);
+  *sender = args.senderSeconds;
   return now() - start;
+}
+
+// ---- the steps of an extraction ----------------------------------------------------
+
+FileExtractorImpl& processExtractor() { return *static_cast<FileExtractorImpl*>(getFileExtractor()); }
+
+double seconds(LONGLONG ticks) {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  return static_cast<double>(ticks) / frequency;
+}
+
+// One timed run with the extractor's step timing on: the steps' seconds, and
+// the run's own seconds in total.
+struct StepRun {
+  ExtractionSteps steps;
+  double total = 0;
+};
+
+const char* const kStepNames[ExtractionSteps::kCount] = {"folder check and hold", "create", "inflate", "write",
+                                                          "close",                 "message posts"};
+
+// Median per step over the runs, in seconds; calls from the last run.
+void printSteps(const char* what, const std::vector<StepRun>& runs) {
+  if (runs.empty()) return;
+  std::vector<double> totals;
+  for (const StepRun& r : runs) totals.push_back(r.total);
+  const double total = median(totals);
+  std::printf("%s: median of %zu runs with the extractor's step timing on, %.3f s in all\n", what, runs.size(),
+              total);
+  std::printf("  %-24s %9s %6s %9s %9s\n", "step", "ms", "share", "calls", "us/call");
+  double sum = 0;
+  for (int step = 0; step < ExtractionSteps::kCount; ++step) {
+    std::vector<double> v;
+    for (const StepRun& r : runs) v.push_back(seconds(r.steps.ticks[step]));
+    const double m = median(v);
+    const uint64_t calls = runs.back().steps.calls[step];
+    sum += m;
+    std::printf("  %-24s %9.1f %5.1f%% %9llu %9.2f\n", kStepNames[step], m * 1e3, total > 0 ? 100 * m / total : 0.0,
+                static_cast<unsigned long long>(calls), calls ? m * 1e6 / static_cast<double>(calls) : 0.0);
+  }
+  std::printf("  %-24s %9.1f %5.1f%%   (lookups, names, paths, events, the loop)\n", "the rest",
+              (total - sum) * 1e3, total > 0 ? 100 * (total - sum) / total : 0.0);
 }
 
 // ---- (b) the limit -----------------------------------------------------------------------
@@ -481,7 +546,7 @@ int main(int argc, char** argv) {
   if (!makeFolder(a.out)) die("cannot create " + a.out);
   const std::vector<Job> jobs = jobsOfWorkerRun(index, outB);
 
-  std::vector<double> ta, tb, tc, tEmpty, tx, tp, tm, tf, share;
+  std::vector<double> ta, tb, tc, tEmpty, tx, tp, tm, tf, share, tBare, sendChannel, sendBare, ratioXB, ratioXC, ratioAC;
   uint64_t bytesA = 0, bytesB = 0;
   WorkerRun last;
   for (int round = 0; round < a.rounds; ++round) {
@@ -520,8 +585,15 @@ int main(int argc, char** argv) {
       tp.push_back(runLimit(payload, index, chunkSize, jobs, &ignored, true));
       size_t posted = 0;
       for (const auto& kv : last.counts) posted += kv.second;
-      tm.push_back(runChannelAlone(posted));
+      double sender = 0;
+      tm.push_back(runChannelAlone(posted, false, &sender));
+      sendChannel.push_back(sender / static_cast<double>(posted));
+      tBare.push_back(runChannelAlone(posted, true, &sender));
+      sendBare.push_back(sender / static_cast<double>(posted));
     }
+    ratioXB.push_back(tx.back() / tb.back());
+    ratioXC.push_back(tx.back() / tc.back());
+    ratioAC.push_back(ta.back() / tc.back());
     std::printf("round %d: worker %.3f s, limit %.3f s, extractor alone %.3f s, nsis %.3f s\n", round + 1, ta.back(),
                 tb.back(), tx.back(), tc.back());
     std::fflush(stdout);
@@ -536,6 +608,27 @@ int main(int argc, char** argv) {
     th.push_back(heavy.seconds);
   }
   removeTree(outH);
+
+  // Where the time goes, step by step: the extractor alone and the worker,
+  // with the extractor's step timing on (runs of their own, not in the
+  // medians above).
+  std::vector<StepRun> stepsAlone, stepsWorker;
+  if (a.breakdown) {
+    for (int i = 0; i < 3; ++i) {
+      StepRun alone, worker;
+      prepare(outA);
+      processExtractor().steps = &alone.steps;
+      alone.total = runExtractorAlone(payload, outA);
+      processExtractor().steps = nullptr;
+      stepsAlone.push_back(alone);
+      prepare(outA);
+      processExtractor().steps = &worker.steps;
+      worker.total = runWorker(payload, outA, false, false, true).seconds;
+      processExtractor().steps = nullptr;
+      stepsWorker.push_back(worker);
+    }
+    removeTree(outA);
+  }
 
   // Peak private memory of (a) alone, in a fresh process.
   std::string peakLine = "peak n/a";
@@ -597,8 +690,14 @@ int main(int argc, char** argv) {
     std::printf("                  progress channel, (a) - extractor alone: %.3f s for %zu posted messages "
                 "(%.0f us each, post and receive)\n",
                 ma - mx, messages, messages ? (ma - mx) * 1e6 / static_cast<double>(messages) : 0.0);
-    std::printf("                  the channel alone, %zu posts from an idle thread: median %.3f s (%.0f us each)\n",
-                messages, median(tm), messages ? median(tm) * 1e6 / static_cast<double>(messages) : 0.0);
+    std::printf("                  the channel alone, %zu posts from an idle thread: median %.3f s (%.0f us each, "
+                "%.1f us in the posting call)\n",
+                messages, median(tm), messages ? median(tm) * 1e6 / static_cast<double>(messages) : 0.0,
+                median(sendChannel) * 1e6);
+    std::printf("                  bare PostMessageA alone, as many from an idle thread: median %.3f s (%.0f us each, "
+                "%.1f us in the posting call)\n",
+                median(tBare), messages ? median(tBare) * 1e6 / static_cast<double>(messages) : 0.0,
+                median(sendBare) * 1e6);
     std::printf("                  limit plus the old probe before every file: median %.3f s (%.2f x limit)\n", mp,
                 mb > 0 ? mp / mb : 0.0);
   }
@@ -623,6 +722,24 @@ int main(int argc, char** argv) {
   std::printf("progress channel share of the worker's time: %.0f%% (median of the rounds' own (worker - extractor "
               "alone) / worker)\n",
               100 * median(share));
+  printSteps("steps of the extractor alone (no messages)", stepsAlone);
+  printSteps("steps of the worker", stepsWorker);
+  if (!stepsWorker.empty() && !sendBare.empty()) {
+    std::vector<double> perPost;
+    for (const StepRun& r : stepsWorker) {
+      const uint64_t calls = r.steps.calls[ExtractionSteps::Status];
+      if (calls > 0) perPost.push_back(seconds(r.steps.ticks[ExtractionSteps::Status]) / static_cast<double>(calls));
+    }
+    const double post = median(perPost), bare = median(sendBare);
+    std::printf("a progress post in the worker %.1f us, a bare PostMessageA from an idle thread %.1f us\n", post * 1e6,
+                bare * 1e6);
+    std::printf("ratio post/bare post: %.2f\n", bare > 0 ? post / bare : 0.0);
+  }
+  std::printf("ratio extractor/limit: %.2f (median of the rounds' own: %.2f)\n", mb > 0 ? mx / mb : 0.0,
+              median(ratioXB));
+  std::printf("ratio extractor/nsis: %.2f (median of the rounds' own: %.2f)\n", mc > 0 ? mx / mc : 0.0,
+              median(ratioXC));
+  std::printf("the rounds' own ratio worker/nsis (median): %.2f\n", median(ratioAC));
   std::printf("ratio worker/limit: %.2f\n", mb > 0 ? ma / mb : 0.0);
   std::printf("ratio worker/floor: %.2f\n", mf > 0 ? ma / mf : 0.0);
   std::printf("ratio worker/nsis: %.2f\n", mc > 0 ? ma / mc : 0.0);
