@@ -12,7 +12,7 @@
 
 #include "payload/catalogue.h"
 #include "tools/packer/packer.h"
-#include "tools/packer/pe_resources.h"
+#include "platform/pe_resources.h"
 
 namespace tlpack {
 
@@ -71,7 +71,7 @@ class Inflater {
 // asked of them.
 struct Chunks {
   const std::vector<uint8_t>& image;
-  const std::map<uint16_t, FileRange>& byId;
+  const std::map<uint16_t, pe::FileRange>& byId;
   std::map<uint32_t, size_t> missing;  // chunk id -> streams that need it
   std::vector<bool> used = std::vector<bool>(kCatalogueResourceId);
 };
@@ -237,8 +237,8 @@ Verification verifyInstaller(const std::string& installer, const std::string& tr
     damaged(error);
     return v;
   }
-  RcdataResources resources;
-  if (!readRcdataResources(image.data(), image.size(), &resources, &error)) {
+  pe::RcdataResources resources;
+  if (!pe::readRcdataResources(image.data(), image.size(), &resources, &error)) {
     damaged(error);
     return v;
   }
@@ -248,7 +248,7 @@ Verification verifyInstaller(const std::string& installer, const std::string& tr
     damaged("holds no payload catalogue (RT_RCDATA resource " + n(kCatalogueResourceId) + ", language neutral)");
     return v;
   }
-  const FileRange catalogue = found->second;
+  const pe::FileRange catalogue = found->second;
   resources.byId.erase(found);  // what is left should be chunks
 
   uint32_t chunkSize = 0;
