@@ -52,7 +52,11 @@ ScopedTempDir::~ScopedTempDir() {
 
 std::string ScopedTempDir::file(const std::string& relative) const { return path_ + "\\" + relative; }
 
-bool removeTree(const std::string& path) {
+bool removeTree(const std::string& folder) {
+  // Children are named with a separator added after them: a name may end in a
+  // double-byte character whose last byte is 0x5C.
+  std::string path = folder;
+  if (!path.empty() && path.back() == '\\') path.pop_back();
   WIN32_FIND_DATAA data;
   {
     win::FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
@@ -61,7 +65,7 @@ bool removeTree(const std::string& path) {
         if (isDotEntry(data.cFileName)) continue;
         const std::string child = path + "\\" + data.cFileName;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          removeTree(child);
+          removeTree(child + "\\");
         } else {
           SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
           DeleteFileA(child.c_str());
@@ -72,6 +76,16 @@ bool removeTree(const std::string& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryA(path.c_str());
   return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+bool makeFolders(const std::string& path) {
+  for (size_t i = path.find('\\', 3);; i = path.find('\\', i + 1)) {
+    std::string part = path.substr(0, i);
+    if (!part.empty() && !CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+    if (i == std::string::npos || i + 1 == path.size()) return true;
+  }
 }
 
 bool writeFile(const std::string& path, const std::string& bytes) {

@@ -14,7 +14,7 @@
 
 #include "install/documentation.h"
 #include "platform/handles.h"
-#include "recording_record.h"
+#include "support/recording_record.h"
 #include "support/test_support.h"
 #include "system/start_menu.h"
 #include "system/start_menu_seam.h"
