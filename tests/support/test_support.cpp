@@ -56,7 +56,7 @@ bool removeTree(const std::string& folder) {
   // Children are named with a separator added after them: a name may end in a
   // double-byte character whose last byte is 0x5C.
   std::string path = folder;
-  if (!path.empty() && path.back() == '\\') path.pop_back();
+  if (!path.empty() && *CharPrevA(path.c_str(), path.c_str() + path.size()) == '\\') path.pop_back();
   WIN32_FIND_DATAA data;
   {
     win::FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
@@ -79,12 +79,16 @@ bool removeTree(const std::string& folder) {
 }
 
 bool makeFolders(const std::string& path) {
-  for (size_t i = path.find('\\', 3);; i = path.find('\\', i + 1)) {
-    std::string part = path.substr(0, i);
+  // Character by character: in a double-byte code page a trail byte may be
+  // 0x5C, which is no separator.
+  const char* start = path.c_str();
+  for (const char* p = start + std::min<size_t>(3, path.size());; p = CharNextA(p)) {
+    if (*p != '\\' && *p != '\0') continue;
+    const std::string part(start, p);
     if (!part.empty() && !CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
       return false;
     }
-    if (i == std::string::npos || i + 1 == path.size()) return true;
+    if (*p == '\0' || p[1] == '\0') return true;
   }
 }
 
