@@ -42,6 +42,12 @@ enum class CatalogueParse {
 // entries read before the cut and chunkSize is set if the header was complete.
 CatalogueParse parseCatalogue(const uint8_t* data, size_t size, uint32_t* chunkSize, CatalogueIndex* index);
 
+// The catalogue's bytes for index, the inverse of parseCatalogue: the header,
+// then every entry in name order (reserved half zero). The host packer writes
+// the installer's catalogue with it (catalogue_write.cpp: the installer links
+// none of it).
+std::vector<uint8_t> writeCatalogue(uint32_t chunkSize, const CatalogueIndex& index);
+
 // Catalogue form of a caller's name or selector: '/' -> '\', ASCII A-Z lowered,
 // one trailing backslash removed. Empty text stays empty. Byte by byte: names
 // and selectors are ASCII (the packer refuses any other byte), never folders.

@@ -29,24 +29,10 @@ const char kOtherDir[] = "D:\\Sim & Co\\TowerLink\\";
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// The file's bytes, or "<unreadable>".
 std::string readBytes(const std::string& path) {
   std::string data;
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<unreadable>";
-  char buf[4096];
-  DWORD got = 0;
-  while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got > 0) data.append(buf, got);
-  CloseHandle(h);
-  return data;
-}
-
-bool writeBytes(const std::string& path, const std::string& data) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-  return CloseHandle(h) && ok && written == data.size();
+  return tltest::readFile(path, &data) ? data : "<unreadable>";
 }
 
 std::vector<std::string> listFolder(const std::string& folder) {
@@ -62,19 +48,7 @@ std::vector<std::string> listFolder(const std::string& folder) {
   return names;
 }
 
-void removeTree(const std::string& folder) {
-  for (const std::string& n : listFolder(folder)) {
-    std::string p = folder + n;
-    DWORD attr = GetFileAttributesA(p.c_str());
-    SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
-      removeTree(p + "\\");
-    } else {
-      DeleteFileA(p.c_str());
-    }
-  }
-  RemoveDirectoryA(folder.c_str());
-}
+using tltest::removeTree;
 
 // A scratch folder with "fsx\" for the add-on file and "tmp\" as the process's
 // temporary folder; everything goes, and TMP/TEMP come back, at the end.
@@ -166,7 +140,7 @@ TEST_F(AddonFiles, BytesPassThroughUnchangedAndLineEndsBecomeCrLf) {
   // LF only, no last break, bytes above 127, Ctrl-Z and NUL: no text-mode reading anywhere.
   static const char kIn[] = "<SimBase.Document>\n<!-- \xC4\xE9\xFF \x1A\0 -->\n</SimBase.Document>";
   static const char kComment[] = "<!-- \xC4\xE9\xFF \x1A\0 -->\r\n";
-  ASSERT_TRUE(writeBytes(file_, std::string(kIn, sizeof(kIn) - 1)));
+  ASSERT_TRUE(tltest::writeFile(file_, std::string(kIn, sizeof(kIn) - 1)));
   ASSERT_TRUE(regTransponder().ok());
   EXPECT_EQ(readBytes(file_), "<SimBase.Document>\r\n" + std::string(kComment, sizeof(kComment) - 1) +
                                   addonEntryText(entryFor("TowerLink Transponder", kDir, "tltrans10.dll")) +
@@ -224,7 +198,7 @@ TEST_F(AddonFiles, EveryFailureLeavesTheAddonFileAndTheTemporaryFolderAsTheyWere
     SCOPED_TRACE(c.name);
     std::string content = original;
     if (c.result == AddonResult::FileTooLarge) content.append(kMaxAddonFileBytes, ' ');
-    ASSERT_TRUE(writeBytes(file_, content));
+    ASSERT_TRUE(tltest::writeFile(file_, content));
     HANDLE lock = INVALID_HANDLE_VALUE;
     std::string tmpFolder = tmp_;
     switch (&c - cases) {
@@ -279,7 +253,7 @@ BOOL WINAPI noteWhereItIs(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, L
 TEST_F(AddonFiles, TheEditedCopyIsWrittenInANewPrivateFolderOfTheTemporaryFolder) {
   // The installer runs elevated and the temporary folder is the user's: a
   // file under a name that can be guessed there could be swapped for a link.
-  ASSERT_TRUE(writeBytes(file_, crlf({"<SimBase.Document>", "</SimBase.Document>"})));
+  ASSERT_TRUE(tltest::writeFile(file_, crlf({"<SimBase.Document>", "</SimBase.Document>"})));
   g_tempFolder = tmp_;
   g_seenInTemp.clear();
   g_seenInPrivate.clear();
@@ -319,7 +293,7 @@ TEST_F(AddonFiles, LinksInPlaceOfTheFileOrItsFolderLeaveTheirTargetsAlone) {
   } cleanup{{file_, root_ + "linked"}, victimFolder};
   const std::string system = crlf({"<SimBase.Document>", "</SimBase.Document>"});
   ASSERT_TRUE(CreateDirectoryA(victimFolder.c_str(), nullptr));
-  ASSERT_TRUE(writeBytes(victim, system));
+  ASSERT_TRUE(tltest::writeFile(victim, system));
   win::linkMayBeFollowed = [](HANDLE, HANDLE) { return false; };
   ASSERT_TRUE(uninst_test::makeUnixLink(file_, victim));  // Wine shows a link to a file as the file
   ASSERT_TRUE(readBytes(file_) == system);
@@ -351,7 +325,7 @@ TEST_F(AddonFiles, GeneratedFilesSurviveAFailedWriteAndThenComeOutAsTheEditorMak
   const int kCount = 150;
   for (int seed = 0; seed < kCount; ++seed) {
     GeneratedFile g = generateAddonFile(static_cast<uint64_t>(seed) + 1000, "tltrans10.dll", {"tlmod10.dll"});
-    ASSERT_TRUE(writeBytes(file_, g.bytes));
+    ASSERT_TRUE(tltest::writeFile(file_, g.bytes));
     g_writes = 0;
     setAddonWriteFileForTesting(halfThenDiskFull);
     EXPECT_EQ(static_cast<int>(regTransponder(kOtherDir).result), static_cast<int>(AddonResult::TempWriteFailed))
@@ -410,7 +384,7 @@ class FsxFolderInAppData {
   }
   ~FsxFolderInAppData() {
     if (fsx_.empty()) return;
-    if (hadFile_) writeBytes(file_, savedFile_);
+    if (hadFile_) tltest::writeFile(file_, savedFile_);
     else DeleteFileA(file_.c_str());
     if (createdFsx_) RemoveDirectoryA(fsx_.c_str());
     if (createdMicrosoft_) RemoveDirectoryA(microsoft_.c_str());

@@ -15,6 +15,7 @@
 
 #include "payload/catalogue.h"
 #include "platform/handles.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ std::vector<uint8_t> readFile(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+using tltest::fileExists;
 
 std::string chunkFile(const std::string& dir, uint32_t k) {
   char name[32];

@@ -81,6 +81,25 @@ TEST(CatalogueParse, ReadsEveryFieldLittleEndian) {
   EXPECT_EQ(e.uncompressedSize, 0xA0B0C0D0u);
 }
 
+// The packer's writer: the bytes the test builder lays out by hand, entries
+// in name order whatever order they were added in, and they read back.
+TEST(CatalogueWrite, LaysOutTheBytesTheReaderReadsBack) {
+  const std::vector<Entry> sorted = {entry("\\fs\\aircraft\\b.cfg", 2, 17, 5, 0xFFFFFFFF),
+                                     entry("\\tl\\tl\\a.dat", 0x1234, 0x00ABCDEF, 0x01020304, 0xA0B0C0D0),
+                                     entry("\\tl\\tl\\empty", 3, 0, 0, 0)};
+  CatalogueIndex index;
+  for (auto e = sorted.rbegin(); e != sorted.rend(); ++e) {
+    index[e->name] = CatalogueEntry{e->chunkId, e->offset, e->compressedSize, e->uncompressedSize};
+  }
+  EXPECT_EQ(writeCatalogue(4096, index), catalogue_bytes::build(4096, sorted));
+  EXPECT_EQ(writeCatalogue(1, {}), catalogue_bytes::build(1, {}));
+  Parsed p = parse(writeCatalogue(4096, index));
+  ASSERT_EQ(p.result, CatalogueParse::Ok);
+  EXPECT_EQ(p.chunkSize, 4096u);
+  ASSERT_EQ(p.index.size(), 3u);
+  EXPECT_EQ(p.index.at("\\tl\\tl\\a.dat").uncompressedSize, 0xA0B0C0D0u);
+}
+
 TEST(CatalogueParse, FirstOfTwoEqualNamesWins) {
   Parsed p = parse(catalogue_bytes::build(
       100, {entry("\\tl\\global\\readme.txt", 1, 10, 20, 30), entry("\\tl\\global\\readme.txt", 2, 40, 50, 60),

@@ -11,6 +11,7 @@
 
 #include "tests/e2e/ui_automation.h"
 #include "resources/resource_ids.h"
+#include "tests/support/child_process.h"
 
 namespace e2e {
 namespace {
@@ -86,22 +87,6 @@ void closeReadmeWindows() {
   EnumWindows(collectReadmeWindow, reinterpret_cast<LPARAM>(&windows));
   for (HWND window : windows) PostMessageA(window, WM_CLOSE, 0, 0);
   for (HWND window : windows) ui::waitFor([&] { return !IsWindow(window); }, 5000);
-}
-
-bool runAndWait(const std::string& program, std::string commandLine, DWORD timeoutMs) {
-  std::vector<char> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return false;
-  }
-  const bool ended = WaitForSingleObject(process.hProcess, ui::scaled(timeoutMs)) == WAIT_OBJECT_0;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return ended;
 }
 
 }  // namespace
@@ -233,35 +218,6 @@ bool keyExists(HKEY root, const std::string& key) {
   return true;
 }
 
-bool fileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool folderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool readFile(const std::string& path, std::string* bytes) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  bytes->clear();
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof(buffer), file)) > 0) bytes->append(buffer, got);
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
-
-bool writeFile(const std::string& path, const std::string& bytes) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && ok;
-}
-
 std::vector<std::string> listFiles(const std::string& folder) {
   std::vector<std::string> files;
   std::string root = folder;
@@ -269,34 +225,6 @@ std::vector<std::string> listFiles(const std::string& folder) {
   collectFiles(root, "", &files);
   std::sort(files.begin(), files.end());
   return files;
-}
-
-bool removeTree(const std::string& folder) {
-  std::string root = folder;
-  if (!root.empty() && root.back() == '\\') root.pop_back();
-  if (!folderExists(root)) return true;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((root + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = root + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTree(path + "\\");  // a name may end in a double-byte character whose last byte is 0x5C
-      } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-      }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-  }
-  return RemoveDirectoryA(root.c_str()) != FALSE;
-}
-
-bool makeFolders(const std::string& folder) {
-  const int result = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
-  return result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS;
 }
 
 std::string programFilesFolder() { return knownFolder(CSIDL_PROGRAM_FILES); }
@@ -402,7 +330,10 @@ PrefixGuard::~PrefixGuard() {
     char systemDir[MAX_PATH] = {};
     GetSystemDirectoryA(systemDir, MAX_PATH);
     const std::string msiexec = std::string(systemDir) + "\\msiexec.exe";
-    runAndWait(msiexec, "\"" + msiexec + "\" /x " + kSimConnectProductCode + " /qn", 120000);
+    DWORD exitCode = 0;
+    std::string why;
+    tltest::runProgram("\"" + msiexec + "\" /x " + kSimConnectProductCode + " /qn", ui::scaled(120000), &exitCode,
+                       &why);
   }
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);

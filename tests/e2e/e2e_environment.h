@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace e2e {
 
 // A Unix path as Wine sees it (drive Z: is the Unix root); a Windows path
@@ -60,15 +62,15 @@ bool readString(HKEY root, const std::string& key, const std::string& value, std
 bool readDword(HKEY root, const std::string& key, const std::string& value, DWORD* out);
 bool keyExists(HKEY root, const std::string& key);
 
-// Files and folders.
-bool fileExists(const std::string& path);
-bool folderExists(const std::string& path);
-bool readFile(const std::string& path, std::string* bytes);
-bool writeFile(const std::string& path, const std::string& bytes);
+// Files and folders (tests/support).
+using tltest::fileExists;
+using tltest::makeFolders;
+using tltest::readFile;
+using tltest::removeTree;
+using tltest::writeFile;
+inline bool folderExists(const std::string& path) { return tltest::directoryExists(path); }
 // Every file below folder, as paths relative to it (backslashes, lower case).
 std::vector<std::string> listFiles(const std::string& folder);
-bool removeTree(const std::string& folder);
-bool makeFolders(const std::string& folder);
 
 // Known folders.
 std::string programFilesFolder();  // with a closing backslash

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/packer/pe_resources.h"
+#include "platform/pe_resources.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  tlpack::RcdataResources resources;
+  pe::RcdataResources resources;
   std::string error;
-  if (!tlpack::readRcdataResources(data, size, &resources, &error)) {
+  if (!pe::readRcdataResources(data, size, &resources, &error)) {
     if (error.empty() || !resources.byId.empty()) __builtin_trap();
     return 0;
   }

@@ -13,6 +13,7 @@
 #include "install/worker.h"
 #include "payload/file_extractor_impl.h"
 #include "tests/support/payload_fixture.h"
+#include "tests/support/recording_record.h"
 #include "tests/support/test_support.h"
 #include "wizard/strings.h"
 
@@ -22,19 +23,8 @@ using tltest::FixtureFile;
 using tltest::PayloadFixture;
 using tltest::ScopedTempDir;
 
-struct Event {
-  std::string tag, params, desc;
-};
-
-class RecordingRecord : public Porter::UninstallerSetup {
- public:
-  bool addEvent(const char* tag, const char* params, const char* desc) override {
-    events.push_back({tag, params, desc});
-    return true;
-  }
-  bool commit() override { return false; }
-  std::vector<Event> events;
-};
+using Event = tltest::RecordedEvent;
+using tltest::RecordingRecord;
 
 // The small drive's root ("T:\"), or "" with *why set when this machine has none.
 std::string smallDrive(std::string* why) {

@@ -24,6 +24,7 @@
 #include "platform/file_names.h"
 #include "platform/protected_security.h"
 #include "tests/support/payload_fixture.h"
+#include "tests/support/recording_record.h"
 #include "tests/support/test_support.h"
 #include "wizard/strings.h"
 
@@ -33,31 +34,9 @@ using tltest::Posted;
 
 // ---- the uninstall record, recorded -------------------------------------------
 
-struct Event {
-  std::string tag, params, desc;
-  bool operator==(const Event& o) const { return tag == o.tag && params == o.params && desc == o.desc; }
-};
-
-std::string describe(const std::vector<Event>& events) {
-  std::ostringstream out;
-  for (size_t i = 0; i < events.size(); ++i) {
-    out << "  " << i << ": " << events[i].tag << " | " << events[i].params << " | " << events[i].desc << "\n";
-  }
-  return out.str();
-}
-
-class RecordingRecord : public Porter::UninstallerSetup {
- public:
-  bool addEvent(const char* tag, const char* params, const char* desc) override {
-    Event e{tag, params, desc};
-    events.push_back(e);
-    return !(e.tag == refuseTag && e.params == refuseParams);
-  }
-  bool commit() override { return false; }  // a run never commits: the page does
-
-  std::vector<Event> events;
-  std::string refuseTag, refuseParams;  // the one event addEvent reports as failed
-};
+using Event = tltest::RecordedEvent;
+using tltest::describe;
+using tltest::RecordingRecord;
 
 // ---- the payload ----------------------------------------------------------------
 
@@ -99,16 +78,7 @@ const SampleFile kSampleTree[] = {
 
 constexpr uint32_t kChunkSize = 4096;
 
-// Creates a folder and every missing parent.
-bool makeFolders(const std::string& path) {
-  for (size_t i = path.find('\\', 3); ; i = path.find('\\', i + 1)) {
-    std::string part = path.substr(0, i);
-    if (!part.empty() && !CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
-    if (i == std::string::npos) return true;
-  }
-}
+using tltest::makeFolders;
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;

@@ -20,7 +20,7 @@
 #include "payload/catalogue.h"
 #include "tests/packer/pe_writer.h"
 #include "tools/packer/packer.h"
-#include "tools/packer/pe_resources.h"
+#include "platform/pe_resources.h"
 #include "tools/packer/verify.h"
 
 namespace fs = std::filesystem;
@@ -614,9 +614,9 @@ TEST(PackerVerify, ReadsResourcesOnlyWhereTheHeadersPutThem) {
     SCOPED_TRACE(c.what);
     tltest::PeImage image = tltest::writePe({{1, {7, 8, 9}}, {2, std::vector<uint8_t>(50, 2)}, {65535, {1}}}, true);
     c.spoil(&image);
-    tlpack::RcdataResources resources;
+    pe::RcdataResources resources;
     std::string error;
-    EXPECT_EQ(tlpack::readRcdataResources(image.file.data(), image.file.size(), &resources, &error), !*c.error);
+    EXPECT_EQ(pe::readRcdataResources(image.file.data(), image.file.size(), &resources, &error), !*c.error);
     EXPECT_EQ(error, c.error);
     EXPECT_EQ(resources.damage, *c.damage ? std::vector<std::string>{c.damage} : std::vector<std::string>{});
     std::vector<uint16_t> ids;
@@ -627,9 +627,9 @@ TEST(PackerVerify, ReadsResourcesOnlyWhereTheHeadersPutThem) {
   // addresses through the section table, not through the resource section alone.
   tltest::PeImage image = tltest::writePe({{1, {7, 8, 9}}}, false);
   put32(&image.file, image.dataEntry.at(1), 0x1000);
-  tlpack::RcdataResources resources;
+  pe::RcdataResources resources;
   std::string error;
-  ASSERT_TRUE(tlpack::readRcdataResources(image.file.data(), image.file.size(), &resources, &error)) << error;
+  ASSERT_TRUE(pe::readRcdataResources(image.file.data(), image.file.size(), &resources, &error)) << error;
   EXPECT_EQ(resources.byId.at(1).offset, 0x200u);
   EXPECT_EQ(image.file[resources.byId.at(1).offset], 0xC3);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "tests/e2e/ui_automation.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 #include "resources/resource_ids.h"
 
@@ -12,47 +13,12 @@ namespace {
 
 constexpr char kSimConnectProductCode[] = "{3F2A6B1C-5D4E-4F60-9A7B-1C2D3E4F5A60}";
 
-class Handle {
- public:
-  explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-  ~Handle() {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 using tltest::tempFolder;
 
 // A process started with CreateProcess; waited for and, when it overstays,
 // ended so that it cannot outlive the test.
 bool runCommand(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode, std::string* why) {
-  std::vector<char> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    const DWORD error = GetLastError();
-    *why = "cannot start \"" + commandLine + "\": error " + std::to_string(error);
-    return false;
-  }
-  Handle processHandle(process.hProcess);
-  Handle threadHandle(process.hThread);
-  if (WaitForSingleObject(processHandle.get(), ui::scaled(timeoutMs)) != WAIT_OBJECT_0) {
-    TerminateProcess(processHandle.get(), 99);
-    WaitForSingleObject(processHandle.get(), 10000);
-    *why = "\"" + commandLine + "\" did not end within " + std::to_string(timeoutMs / 1000) + " s";
-    return false;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(processHandle.get(), &code);
-  *exitCode = code;
-  return true;
+  return tltest::runProgram(commandLine, ui::scaled(timeoutMs), exitCode, why);
 }
 
 }  // namespace

@@ -7,24 +7,18 @@
 
 #include <string>
 
-#include "platform/handles.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
 const std::string kTree = TL_SAMPLE_TREE;
 
-// Runs a command line to its end; the exit code, or -1 when it cannot start.
+// Runs a command line to its end; the exit code, or -1 when it cannot start
+// or does not end within a minute.
 long runToEnd(const std::string& commandLine) {
-  std::string buffer = commandLine;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, &buffer[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return -1;
-  win::KernelHandle process(info.hProcess), thread(info.hThread);
-  WaitForSingleObject(process.get(), 60000);
   DWORD code = 0;
-  GetExitCodeProcess(process.get(), &code);
-  return static_cast<long>(code);
+  std::string why;
+  return tltest::runProgram(commandLine, 60000, &code, &why) ? static_cast<long>(code) : -1;
 }
 
 std::string productVersion(const std::string& path) {

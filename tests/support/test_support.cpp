@@ -52,7 +52,11 @@ ScopedTempDir::~ScopedTempDir() {
 
 std::string ScopedTempDir::file(const std::string& relative) const { return path_ + "\\" + relative; }
 
-bool removeTree(const std::string& path) {
+bool removeTree(const std::string& folder) {
+  // Children are named with a separator added after them: a name may end in a
+  // double-byte character whose last byte is 0x5C.
+  std::string path = folder;
+  if (!path.empty() && *CharPrevA(path.c_str(), path.c_str() + path.size()) == '\\') path.pop_back();
   WIN32_FIND_DATAA data;
   {
     win::FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
@@ -61,7 +65,7 @@ bool removeTree(const std::string& path) {
         if (isDotEntry(data.cFileName)) continue;
         const std::string child = path + "\\" + data.cFileName;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          removeTree(child);
+          removeTree(child + "\\");
         } else {
           SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
           DeleteFileA(child.c_str());
@@ -72,6 +76,20 @@ bool removeTree(const std::string& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryA(path.c_str());
   return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+bool makeFolders(const std::string& path) {
+  // Character by character: in a double-byte code page a trail byte may be
+  // 0x5C, which is no separator.
+  const char* start = path.c_str();
+  for (const char* p = start + std::min<size_t>(3, path.size());; p = CharNextA(p)) {
+    if (*p != '\\' && *p != '\0') continue;
+    const std::string part(start, p);
+    if (!part.empty() && !CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+    if (*p == '\0' || p[1] == '\0') return true;
+  }
 }
 
 bool writeFile(const std::string& path, const std::string& bytes) {

@@ -50,8 +50,10 @@ class ScopedTempDir {
 };
 
 // Deletes a folder tree (files first, read-only attributes cleared). True when
-// nothing of it is left.
+// nothing of it is left. One closing backslash is allowed.
 bool removeTree(const std::string& path);
+// Creates a folder and every missing parent (path starts with a drive, "C:\").
+bool makeFolders(const std::string& path);
 
 // Writes bytes to path (creating or truncating). False on any failure.
 bool writeFile(const std::string& path, const std::string& bytes);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recording_record.h"
+#include "tests/support/recording_record.h"
 #include "tests/support/test_support.h"
 #include "system/product_settings.h"
 #include "wizard/strings.h"

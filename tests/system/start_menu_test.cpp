@@ -15,7 +15,7 @@
 #include "install/documentation.h"
 #include "platform/handles.h"
 #include "platform/held_folder.h"
-#include "recording_record.h"
+#include "tests/support/recording_record.h"
 #include "tests/support/test_support.h"
 #include "system/start_menu.h"
 #include "system/start_menu_seam.h"

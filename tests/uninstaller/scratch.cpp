@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "tests/support/child_process.h"
+
 namespace uninst_test {
 
 namespace {
@@ -179,23 +181,10 @@ std::string unixPath(const std::string& path) {
 
 // Runs a host program (Wine starts Unix executables as well) and waits.
 bool runHost(const std::string& commandLine) {
-  std::vector<char> command(commandLine.begin(), commandLine.end());
-  command.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    return false;
-  }
-  // Wine starts a Unix program without a Windows process and fills the
-  // handles in with whatever its own stack held: closing those closed one of
-  // this process's own handles now and then (its standard output, say), so
-  // only handles that are the process reported are waited on and closed.
-  if (info.dwProcessId != 0 && GetProcessId(info.hProcess) == info.dwProcessId) {
-    WaitForSingleObject(info.hProcess, 10000);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-  }
+  tltest::ChildProcess child;
+  if (!child.start(commandLine)) return false;
+  DWORD exitCode = 0;
+  child.wait(10000, &exitCode);
   return true;
 }
 

@@ -2,36 +2,6 @@
 
 #include <vector>
 
-ChildProcess::~ChildProcess() {
-  if (info_.hProcess != nullptr) {
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(info_.hProcess, 99);
-      WaitForSingleObject(info_.hProcess, 5000);
-    }
-    CloseHandle(info_.hProcess);
-  }
-  if (info_.hThread != nullptr) CloseHandle(info_.hThread);
-}
-
-bool ChildProcess::start(const std::string& commandLine) {
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
-    error_ = GetLastError();
-    info_ = PROCESS_INFORMATION{};
-    return false;
-  }
-  return true;
-}
-
-bool ChildProcess::wait(DWORD timeoutMs, DWORD* exitCode) {
-  if (info_.hProcess == nullptr) return false;
-  if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
-  return GetExitCodeProcess(info_.hProcess, exitCode) != FALSE;
-}
-
 namespace {
 
 bool isDialogClass(HWND window) {

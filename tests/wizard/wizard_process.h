@@ -7,28 +7,9 @@
 
 #include <string>
 
-// A started child process; the handles close with the object. If the process
-// is still running at destruction it is terminated, so a failing test never
-// leaves a wizard behind in the Wine session.
-class ChildProcess {
- public:
-  ChildProcess() = default;
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+#include "tests/support/child_process.h"
 
-  // Starts commandLine (program first). False, with error() holding
-  // GetLastError(), when CreateProcessA fails.
-  bool start(const std::string& commandLine);
-  // Waits up to timeoutMs; true with *exitCode set when it ended.
-  bool wait(DWORD timeoutMs, DWORD* exitCode);
-  DWORD id() const { return info_.dwProcessId; }
-  DWORD error() const { return error_; }
-
- private:
-  PROCESS_INFORMATION info_{};
-  DWORD error_ = 0;
-};
+using tltest::ChildProcess;
 
 // The first visible top-level dialog (#32770) of process pid that has a child
 // with id childId; null when there is none.

@@ -12,7 +12,7 @@
 
 #include "payload/catalogue.h"
 #include "tools/packer/packer.h"
-#include "tools/packer/pe_resources.h"
+#include "platform/pe_resources.h"
 
 namespace tlpack {
 
@@ -71,7 +71,7 @@ class Inflater {
 // asked of them.
 struct Chunks {
   const std::vector<uint8_t>& image;
-  const std::map<uint16_t, FileRange>& byId;
+  const std::map<uint16_t, pe::FileRange>& byId;
   std::map<uint32_t, size_t> missing;  // chunk id -> streams that need it
   std::vector<bool> used = std::vector<bool>(kCatalogueResourceId);
 };
@@ -216,6 +216,123 @@ uint32_t readU32(const uint8_t* p) {
          static_cast<uint32_t>(p[3]) << 24;
 }
 
+// What the verifier found so far, and how it names it.
+struct Findings {
+  Verification& v;
+  void damaged(const std::string& what) {
+    v.installerDamaged = true;
+    v.problems.push_back("damaged installer: " + what);
+  }
+  void differs(const std::string& what) { v.problems.push_back(what); }
+};
+
+// The installer's payload as its file holds it.
+struct InstalledPayload {
+  std::vector<uint8_t> image;
+  pe::RcdataResources resources;  // the chunks (the catalogue taken out)
+  uint32_t chunkSize = 0;
+  CatalogueIndex index;
+};
+
+// Reads the installer's resources and catalogue; false when nothing can be
+// compared (each reason named as damage).
+bool readPayload(const std::string& installer, InstalledPayload* p, Findings* found) {
+  std::string error;
+  if (!readWholeFile(installer, &p->image, &error) ||
+      !pe::readRcdataResources(p->image.data(), p->image.size(), &p->resources, &error)) {
+    found->damaged(error);
+    return false;
+  }
+  for (const std::string& d : p->resources.damage) found->damaged(d);
+  auto catalogueResource = p->resources.byId.find(kCatalogueResourceId);
+  if (catalogueResource == p->resources.byId.end()) {
+    found->damaged("holds no payload catalogue (RT_RCDATA resource " + n(kCatalogueResourceId) +
+                   ", language neutral)");
+    return false;
+  }
+  const pe::FileRange catalogue = catalogueResource->second;
+  p->resources.byId.erase(catalogueResource);  // what is left should be chunks
+  const uint8_t* catalogueBytes = p->image.data() + catalogue.offset;
+  const uint32_t claimed = catalogue.size >= kCatalogueHeaderSize ? readU32(catalogueBytes + 4) : 0;
+  if (parseCatalogue(catalogueBytes, catalogue.size, &p->chunkSize, &p->index) != CatalogueParse::Ok) {
+    found->damaged("the catalogue (" + n(catalogue.size) + " bytes) ends inside its header or an entry; " +
+                   n(p->index.size()) + " of " + n(claimed) + " entries read");
+    return false;
+  }
+  if (p->index.size() != claimed) {
+    found->damaged("the catalogue has " + n(claimed) + " entries but only " + n(p->index.size()) +
+                   " different names");
+  }
+  if (p->chunkSize == 0 || p->chunkSize > kMaxChunkSize) {
+    found->damaged("the catalogue's chunk size is " + n(p->chunkSize) + " bytes (1 to " + n(kMaxChunkSize) +
+                   " expected)");
+    return false;
+  }
+  Overlap overlap = findOverlaps(p->index, p->chunkSize);
+  if (overlap.count != 0) {
+    found->damaged("the streams of " + overlap.first + " and " + overlap.second + " share bytes" +
+                   (overlap.count > 1 ? " (and " + n(overlap.count - 1) + " more streams begin inside others)" : ""));
+    return false;
+  }
+  return true;
+}
+
+// One catalogue entry inflated and compared with its file of the tree (file
+// is null when the tree has none of this name).
+void compareEntry(const std::string& name, const CatalogueEntry& e, const TreeFile* file, uint32_t chunkSize,
+                  Chunks* chunks, std::vector<uint8_t>* out, Findings* found) {
+  FilePtr disk(nullptr, &std::fclose);
+  if (file != nullptr) {
+    disk = openForReading(file->path);
+    if (!disk) {
+      found->v.treeUnusable = true;
+      found->v.problems.push_back(file->path + ": cannot read: " + std::strerror(errno));
+    }
+  }
+  Comparer comparer(disk.get());
+  Sink sink = [](const uint8_t*, size_t) {};
+  if (disk) sink = [&comparer](const uint8_t* data, size_t length) { comparer.feed(data, length); };
+  uint64_t produced = 0;
+  std::string why = inflateStream(e, chunkSize, chunks, out, sink, &produced);
+  if (file == nullptr) found->differs("not in the tree: " + name);
+  if (!why.empty()) {
+    found->differs("damaged stream: " + name + ": " + why);
+  } else if (produced != e.uncompressedSize) {
+    found->differs("damaged stream: " + name + ": it inflates to " + n(produced) + " bytes, the catalogue says " +
+                   n(e.uncompressedSize));
+  } else if (disk && produced != file->size) {
+    found->differs("different size: " + name + ": " + n(produced) + " bytes in the installer, " + n(file->size) +
+                   " in the tree (" + file->path + ")");
+  } else if (disk && comparer.differs()) {
+    found->differs("different bytes: " + name + ": first difference at byte " + n(comparer.firstDifference()) +
+                   " (" + file->path + ")");
+  }
+  if (disk) found->v.bytes += produced;
+}
+
+// The chunks: none missing, each but the last exactly chunkSize bytes, none
+// that no stream uses.
+void checkChunks(const InstalledPayload& p, const Chunks& chunks, Findings* found) {
+  for (const auto& [id, streams] : chunks.missing) {
+    found->differs("missing chunk: " + n(id) + ", needed by " + n(streams) + (streams == 1 ? " file" : " files"));
+  }
+  uint32_t last = 0;
+  for (const auto& [id, range] : p.resources.byId) {
+    if (chunks.used[id]) last = id;
+  }
+  for (const auto& [id, range] : p.resources.byId) {
+    if (!chunks.used[id]) {
+      found->differs("unused resource: RT_RCDATA " + n(id) + " (" + n(range.size) + " bytes) holds no file's stream");
+    } else if (id < last && range.size != p.chunkSize) {
+      found->differs("damaged chunk: chunk " + n(id) + " is " + n(range.size) +
+                     " bytes; every chunk but the last holds " + n(p.chunkSize));
+    } else if (id == last && (range.size == 0 || range.size > p.chunkSize)) {
+      found->differs("damaged chunk: the last chunk, " + n(id) + ", is " + n(range.size) + " bytes; it holds 1 to " +
+                     n(p.chunkSize));
+    }
+  }
+}
+
 }  // namespace
 
 Verification verifyInstaller(const std::string& installer, const std::string& tree) {
@@ -225,122 +342,28 @@ Verification verifyInstaller(const std::string& installer, const std::string& tr
     v.treeUnusable = true;
     return v;
   }
-  auto damaged = [&v](const std::string& what) {
-    v.installerDamaged = true;
-    v.problems.push_back("damaged installer: " + what);
-  };
-  auto differs = [&v](const std::string& what) { v.problems.push_back(what); };
-
-  std::vector<uint8_t> image;
-  std::string error;
-  if (!readWholeFile(installer, &image, &error)) {
-    damaged(error);
-    return v;
-  }
-  RcdataResources resources;
-  if (!readRcdataResources(image.data(), image.size(), &resources, &error)) {
-    damaged(error);
-    return v;
-  }
-  for (const std::string& d : resources.damage) damaged(d);
-  auto found = resources.byId.find(kCatalogueResourceId);
-  if (found == resources.byId.end()) {
-    damaged("holds no payload catalogue (RT_RCDATA resource " + n(kCatalogueResourceId) + ", language neutral)");
-    return v;
-  }
-  const FileRange catalogue = found->second;
-  resources.byId.erase(found);  // what is left should be chunks
-
-  uint32_t chunkSize = 0;
-  CatalogueIndex index;
-  const uint8_t* catalogueBytes = image.data() + catalogue.offset;
-  const uint32_t claimed = catalogue.size >= kCatalogueHeaderSize ? readU32(catalogueBytes + 4) : 0;
-  if (parseCatalogue(catalogueBytes, catalogue.size, &chunkSize, &index) != CatalogueParse::Ok) {
-    damaged("the catalogue (" + n(catalogue.size) + " bytes) ends inside its header or an entry; " + n(index.size()) +
-            " of " + n(claimed) + " entries read");
-    return v;
-  }
-  if (index.size() != claimed) {
-    damaged("the catalogue has " + n(claimed) + " entries but only " + n(index.size()) + " different names");
-  }
-  if (chunkSize == 0 || chunkSize > kMaxChunkSize) {
-    damaged("the catalogue's chunk size is " + n(chunkSize) + " bytes (1 to " + n(kMaxChunkSize) + " expected)");
-    return v;
-  }
-  Overlap overlap = findOverlaps(index, chunkSize);
-  if (overlap.count != 0) {
-    damaged("the streams of " + overlap.first + " and " + overlap.second + " share bytes" +
-            (overlap.count > 1 ? " (and " + n(overlap.count - 1) + " more streams begin inside others)" : ""));
-    return v;
-  }
-  v.files = index.size();
+  Findings found{v};
+  InstalledPayload p;
+  if (!readPayload(installer, &p, &found)) return v;
+  v.files = p.index.size();
 
   // File by file, in name order: the tree's names as the packer makes them
   // against the catalogue's.
-  Chunks chunks{image, resources.byId, {}};
+  Chunks chunks{p.image, p.resources.byId, {}};
   std::vector<uint8_t> out(kBlock);
   auto file = files.begin();
-  auto entry = index.begin();
-  while (file != files.end() || entry != index.end()) {
-    if (entry == index.end() || (file != files.end() && file->name < entry->first)) {
-      differs("missing from the installer: " + file->name + " (" + file->path + ")");
-      ++file;
-      continue;
+  for (const auto& [name, entry] : p.index) {
+    for (; file != files.end() && file->name < name; ++file) {
+      found.differs("missing from the installer: " + file->name + " (" + file->path + ")");
     }
-    const std::string& name = entry->first;
-    const CatalogueEntry& e = entry->second;
     const bool inTree = file != files.end() && file->name == name;
-    FilePtr disk(nullptr, &std::fclose);
-    if (inTree) {
-      disk = openForReading(file->path);
-      if (!disk) {
-        v.treeUnusable = true;
-        v.problems.push_back(file->path + ": cannot read: " + std::strerror(errno));
-      }
-    }
-    Comparer comparer(disk.get());
-    Sink sink = [](const uint8_t*, size_t) {};
-    if (disk) sink = [&comparer](const uint8_t* data, size_t length) { comparer.feed(data, length); };
-    uint64_t produced = 0;
-    std::string why = inflateStream(e, chunkSize, &chunks, &out, sink, &produced);
-    if (!inTree) differs("not in the tree: " + name);
-    if (!why.empty()) {
-      differs("damaged stream: " + name + ": " + why);
-    } else if (produced != e.uncompressedSize) {
-      differs("damaged stream: " + name + ": it inflates to " + n(produced) + " bytes, the catalogue says " +
-              n(e.uncompressedSize));
-    } else if (disk && produced != file->size) {
-      differs("different size: " + name + ": " + n(produced) + " bytes in the installer, " + n(file->size) +
-              " in the tree (" + file->path + ")");
-    } else if (disk && comparer.differs()) {
-      differs("different bytes: " + name + ": first difference at byte " + n(comparer.firstDifference()) + " (" +
-              file->path + ")");
-    }
-    if (disk) v.bytes += produced;
+    compareEntry(name, entry, inTree ? &*file : nullptr, p.chunkSize, &chunks, &out, &found);
     if (inTree) ++file;
-    ++entry;
   }
-
-  // The chunks: none missing, each but the last exactly chunkSize bytes, none
-  // that no stream uses.
-  for (const auto& [id, streams] : chunks.missing) {
-    differs("missing chunk: " + n(id) + ", needed by " + n(streams) + (streams == 1 ? " file" : " files"));
+  for (; file != files.end(); ++file) {
+    found.differs("missing from the installer: " + file->name + " (" + file->path + ")");
   }
-  uint32_t last = 0;
-  for (const auto& [id, range] : resources.byId) {
-    if (chunks.used[id]) last = id;
-  }
-  for (const auto& [id, range] : resources.byId) {
-    if (!chunks.used[id]) {
-      differs("unused resource: RT_RCDATA " + n(id) + " (" + n(range.size) + " bytes) holds no file's stream");
-    } else if (id < last && range.size != chunkSize) {
-      differs("damaged chunk: chunk " + n(id) + " is " + n(range.size) + " bytes; every chunk but the last holds " +
-              n(chunkSize));
-    } else if (id == last && (range.size == 0 || range.size > chunkSize)) {
-      differs("damaged chunk: the last chunk, " + n(id) + ", is " + n(range.size) + " bytes; it holds 1 to " +
-              n(chunkSize));
-    }
-  }
+  checkChunks(p, chunks, &found);
   return v;
 }
 

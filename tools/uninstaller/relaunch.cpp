@@ -61,6 +61,57 @@ bool removeFinishedCopy(const std::wstring& copy) {
 
 bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// The copy, once written, is opened again read-only, shared for reading
+// only, by its name in the held folder, and held until its process has
+// started: nobody can change or replace it between its making and its start.
+DWORD holdCopy(const win::PrivateFolder& privateFolder, win::FileHandle* heldCopy) {
+  DWORD error = privateFolder.folder().openFile(kCopyName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                                1 /* FILE_OPEN */, heldCopy);
+  DWORD attributes = 0;
+  if (error == ERROR_SUCCESS && (win::handleAttributes(heldCopy->get(), &attributes) != ERROR_SUCCESS ||
+                                 (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || win::linkCount(heldCopy->get()) != 1 ||
+                                 !privateFolder.folder().holds(heldCopy->get(), kCopyName))) {
+    error = ERROR_ACCESS_DENIED;
+  }
+  return error;
+}
+
+// The copy's command line: the copy quoted, then the arguments it is given.
+std::vector<wchar_t> copyCommandLine(const std::wstring& copy, const CommandLine& args, const std::string& selfAnsi) {
+  std::string copyAnsi;
+  int n = WideCharToMultiByte(CP_ACP, 0, copy.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (n > 1) {
+    copyAnsi.resize(static_cast<size_t>(n - 1));
+    WideCharToMultiByte(CP_ACP, 0, copy.c_str(), -1, &copyAnsi[0], n, nullptr, nullptr);
+  }
+  const std::string commandText = quoteArgument(copyAnsi, ansiLeadBytes()) + " " + buildCopyArguments(args, selfAnsi, ansiLeadBytes());
+  std::vector<wchar_t> command;
+  n = MultiByteToWideChar(CP_ACP, 0, commandText.c_str(), -1, nullptr, 0);
+  command.resize(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, commandText.c_str(), -1, command.data(), n);
+  return command;
+}
+
+// After the copy's end: the copy, our own image it renamed aside, its log and
+// the private folder removed now, or at the next restart when they cannot be.
+void removeLeftovers(win::PrivateFolder* privateFolder, const std::wstring& folder, const std::wstring& copy) {
+  bool later = !removeFinishedCopy(copy);
+  const std::wstring aside = folder + kAsideName;
+  const std::wstring log = folder + kLogName;
+  if (exists(aside)) {
+    // Our own image, renamed by the copy: it goes at the next restart.
+    MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    later = true;
+  }
+  if (exists(log)) {
+    MoveFileExW(log.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    later = true;
+  }
+  // The folder after its files: the restart removes them in this order.
+  const std::wstring bare = folder.substr(0, folder.size() - 1);
+  if (privateFolder->remove() != ERROR_SUCCESS && later) MoveFileExW(bare.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 }  // namespace
 
 bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) {
@@ -83,18 +134,8 @@ bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) 
     *error = GetLastError();
     return false;
   }
-  // The copy, once written, is opened again read-only, shared for reading
-  // only, by its name in the held folder, and held until its process has
-  // started: nobody can change or replace it between its making and its start.
   win::FileHandle heldCopy;
-  *error = privateFolder.folder().openFile(kCopyName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                                            1 /* FILE_OPEN */, &heldCopy);
-  DWORD attributes = 0;
-  if (*error == ERROR_SUCCESS && (win::handleAttributes(heldCopy.get(), &attributes) != ERROR_SUCCESS ||
-                                  (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || win::linkCount(heldCopy.get()) != 1 ||
-                                  !privateFolder.folder().holds(heldCopy.get(), kCopyName))) {
-    *error = ERROR_ACCESS_DENIED;
-  }
+  *error = holdCopy(privateFolder, &heldCopy);
   if (*error != ERROR_SUCCESS) {
     heldCopy.reset();
     DeleteFileW(copy.c_str());
@@ -104,21 +145,7 @@ bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) 
   // folder must be neither in there nor in the copy's folder, which goes too.
   SetCurrentDirectoryW(system.c_str());
 
-  std::string copyAnsi;
-  {
-    int n = WideCharToMultiByte(CP_ACP, 0, copy.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n > 1) {
-      copyAnsi.resize(static_cast<size_t>(n - 1));
-      WideCharToMultiByte(CP_ACP, 0, copy.c_str(), -1, &copyAnsi[0], n, nullptr, nullptr);
-    }
-  }
-  const std::string commandText = quoteArgument(copyAnsi, ansiLeadBytes()) + " " + buildCopyArguments(args, selfAnsi, ansiLeadBytes());
-  std::vector<wchar_t> command;
-  {
-    int n = MultiByteToWideChar(CP_ACP, 0, commandText.c_str(), -1, nullptr, 0);
-    command.resize(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, commandText.c_str(), -1, command.data(), n);
-  }
+  std::vector<wchar_t> command = copyCommandLine(copy, args, selfAnsi);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
@@ -139,21 +166,7 @@ bool runFromPrivateCopy(const CommandLine& args, DWORD* exitCode, DWORD* error) 
   process.reset();
   thread.reset();
 
-  bool later = !removeFinishedCopy(copy);
-  const std::wstring aside = folder + kAsideName;
-  const std::wstring log = folder + kLogName;
-  if (exists(aside)) {
-    // Our own image, renamed by the copy: it goes at the next restart.
-    MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    later = true;
-  }
-  if (exists(log)) {
-    MoveFileExW(log.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    later = true;
-  }
-  // The folder after its files: the restart removes them in this order.
-  const std::wstring bare = folder.substr(0, folder.size() - 1);
-  if (privateFolder.remove() != ERROR_SUCCESS && later) MoveFileExW(bare.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  removeLeftovers(&privateFolder, folder, copy);
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,15 @@ inline std::ostream& operator<<(std::ostream& os, const RecordedEvent& e) {
   return os << "{" << e.tag << ", " << e.params << ", " << e.desc << "}";
 }
 
+// One event a line, numbered, for a failure message.
+inline std::string describe(const std::vector<RecordedEvent>& events) {
+  std::ostringstream out;
+  for (size_t i = 0; i < events.size(); ++i) {
+    out << "  " << i << ": " << events[i].tag << " | " << events[i].params << " | " << events[i].desc << "\n";
+  }
+  return out.str();
+}
+
 class RecordingRecord : public Porter::UninstallerSetup {
  public:
   // refuseFrom: addEvent returns false for event number refuseFrom (0-based) and
@@ -28,6 +38,8 @@ class RecordingRecord : public Porter::UninstallerSetup {
 
   bool addEvent(const char* tag, const char* params, const char* desc) override {
     events.push_back({tag ? tag : "<null>", params ? params : "<null>", desc ? desc : "<null>"});
+    const RecordedEvent& e = events.back();
+    if (!refuseTag.empty() && e.tag == refuseTag && e.params == refuseParams) return false;
     return refuseFrom_ < 0 || static_cast<int>(events.size()) <= refuseFrom_;
   }
   bool commit() override {
@@ -36,6 +48,7 @@ class RecordingRecord : public Porter::UninstallerSetup {
   }
 
   std::vector<RecordedEvent> events;
+  std::string refuseTag, refuseParams;  // addEvent also refuses this one event
 
  private:
   int refuseFrom_;
