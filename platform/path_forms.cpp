@@ -4,8 +4,6 @@
 
 namespace win {
 
-namespace {
-
 wchar_t lowerAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 bool equalsIgnoreCase(const std::wstring& a, const wchar_t* b) {
@@ -15,6 +13,8 @@ bool equalsIgnoreCase(const std::wstring& a, const wchar_t* b) {
   }
   return i == a.size() && b[i] == L'\0';
 }
+
+namespace {
 
 bool isLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 

@@ -33,6 +33,11 @@ enum class PathProblem {
 PathProblem normalizePath(const std::wstring& path, std::wstring* out,
                           const std::vector<std::wstring>& localHosts = std::vector<std::wstring>());
 
+// ASCII letters folded to lower case, everything else as it is; and two
+// texts equal in that fold (names the system spells in ASCII: roots, keys).
+wchar_t lowerAscii(wchar_t c);
+bool equalsIgnoreCase(const std::wstring& a, const wchar_t* b);
+
 // Number of components below the root of a normalised path ("C:\" -> 0,
 // "C:\a\b" -> 2, "\\srv\share\a" -> 1).
 size_t pathDepth(const std::wstring& normalized);

@@ -6,15 +6,7 @@ namespace uninst {
 
 namespace {
 
-wchar_t lowerAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool equalsIgnoreCase(const std::wstring& a, const wchar_t* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != L'\0'; ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return i == a.size() && b[i] == L'\0';
-}
+using win::equalsIgnoreCase;
 
 // Splits on sep, dropping empty components (doubled or closing separators).
 std::vector<std::wstring> splitComponents(const std::wstring& text, size_t from, wchar_t sep) {
