@@ -4,8 +4,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <algorithm>
 #include <new>
-#include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -36,16 +37,21 @@ class ChannelLocked {
   ChannelLocked& operator=(const ChannelLocked&) = delete;
 };
 
-// The copies posted and not yet released: the only addresses a receiver may
-// read or free.
-std::unordered_set<LPARAM>& postedTexts() {
-  static std::unordered_set<LPARAM> texts;
+// The copies posted and not yet released, oldest first: the only addresses a
+// receiver may read or free. The page takes them in the order they were
+// posted, so a search from the front finds the one asked for at once.
+std::vector<LPARAM>& postedTexts() {
+  static std::vector<LPARAM> texts;
   return texts;
+}
+
+std::vector<LPARAM>::iterator findPosted(LPARAM lParam) {
+  return std::find(postedTexts().begin(), postedTexts().end(), lParam);
 }
 
 bool isPostedText(LPARAM lParam) {
   ChannelLocked locked;
-  return lParam != 0 && postedTexts().count(lParam) != 0;
+  return lParam != 0 && findPosted(lParam) != postedTexts().end();
 }
 
 // The heap copy that WM_INSTALL_FILE carries, known to the channel. Allocated
@@ -60,7 +66,7 @@ LPARAM copyText(const char* text) {
   const LPARAM lParam = reinterpret_cast<LPARAM>(copy);
   try {
     ChannelLocked locked;
-    postedTexts().insert(lParam);
+    postedTexts().push_back(lParam);
   } catch (const std::bad_alloc&) {
     delete[] copy;
     return 0;
@@ -139,7 +145,9 @@ const char* fileTextOf(LPARAM lParam) {
 void releaseFileText(LPARAM lParam) {
   {
     ChannelLocked locked;
-    if (lParam == 0 || postedTexts().erase(lParam) == 0) return;  // not one of ours, or released already
+    const auto found = lParam != 0 ? findPosted(lParam) : postedTexts().end();
+    if (found == postedTexts().end()) return;  // not one of ours, or released already
+    postedTexts().erase(found);
   }
   delete[] reinterpret_cast<char*>(lParam);
 }

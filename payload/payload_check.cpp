@@ -23,14 +23,22 @@ int checkPayload(HMODULE module) {
     // Payload order (chunk, then offset): each chunk is read once, from the
     // first to the last, and the first failure found is the one an
     // installation, which extracts in the same order, would meet first.
-    std::vector<const CatalogueEntry*> entries;
+    // Entries at one place keep their index (name) order: the position in the
+    // index breaks the tie, which a plain sort needs no buffer for.
+    struct Placed {
+      const CatalogueEntry* entry;
+      size_t position;
+    };
+    std::vector<Placed> entries;
     entries.reserve(extractor->index().size());
-    for (const auto& named : extractor->index()) entries.push_back(&named.second);
-    std::stable_sort(entries.begin(), entries.end(), [](const CatalogueEntry* a, const CatalogueEntry* b) {
-      return a->chunkId != b->chunkId ? a->chunkId < b->chunkId : a->offset < b->offset;
+    for (const auto& named : extractor->index()) entries.push_back(Placed{&named.second, entries.size()});
+    std::sort(entries.begin(), entries.end(), [](const Placed& a, const Placed& b) {
+      if (a.entry->chunkId != b.entry->chunkId) return a.entry->chunkId < b.entry->chunkId;
+      if (a.entry->offset != b.entry->offset) return a.entry->offset < b.entry->offset;
+      return a.position < b.position;
     });
-    for (const CatalogueEntry* entry : entries) {
-      const ExtractResult result = extractor->checkStream(*entry);
+    for (const Placed& placed : entries) {
+      const ExtractResult result = extractor->checkStream(*placed.entry);
       if (result != ExtractResult::Ok) return toInt(result);
     }
   } catch (const std::bad_alloc&) {
