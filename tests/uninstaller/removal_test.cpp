@@ -49,7 +49,7 @@ TEST(DeleteRecordedFile, FailuresCarryTheSystemCodeAndChangeNothing) {
   StepResult r = remover.deleteFile(folder, nullptr);
   EXPECT_EQ(r.status, StepStatus::Failed);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_DIRECTORY));
-  EXPECT_TRUE(folderExists(folder));
+  EXPECT_TRUE(directoryExists(folder));
 
   r = remover.deleteFile("relative\\x.dll", nullptr);
   EXPECT_EQ(r.status, StepStatus::Failed);
@@ -123,8 +123,8 @@ TEST(DeleteEmptyFolders, RemovesWhatItsFilesLeftEmptyDepthFirstAndNeverAFile) {
   }
   StepResult r = remover.deleteEmptyFolders(top + "\\");
   EXPECT_EQ(r.status, StepStatus::Done) << r.item << " " << r.reason;
-  EXPECT_FALSE(folderExists(top));
-  EXPECT_TRUE(folderExists(s.root()));
+  EXPECT_FALSE(directoryExists(top));
+  EXPECT_TRUE(directoryExists(s.root()));
   EXPECT_EQ(remover.deleteEmptyFolders(top).status, StepStatus::AlreadyGone);
 
   // Empty folders that held nothing of the record stay, and so does the
@@ -136,7 +136,7 @@ TEST(DeleteEmptyFolders, RemovesWhatItsFilesLeftEmptyDepthFirstAndNeverAFile) {
   r = remover.deleteEmptyFolders(top);
   EXPECT_EQ(r.status, StepStatus::Kept);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_TRUE(folderExists(top + "\\empty\\deeper"));
+  EXPECT_TRUE(directoryExists(top + "\\empty\\deeper"));
   EXPECT_TRUE(fileExists(top + "\\full\\inner\\user.txt"));
 }
 
@@ -160,7 +160,7 @@ TEST(DeleteEmptyFolders, RefusesRootsSystemFoldersAndTheirParents) {
   for (const Case& c : cases) {
     StepResult r = remover.deleteEmptyFolders(c.params);
     EXPECT_EQ(r.status, c.status) << c.params;
-    EXPECT_TRUE(folderExists(inside)) << c.params;
+    EXPECT_TRUE(directoryExists(inside)) << c.params;
   }
   // The real system folders are found and include Windows itself.
   RemovalScope system = systemScope();
@@ -232,7 +232,7 @@ TEST(HeldFolders, AFolderSwappedForALinkBeforeTheDeleteLeadsNowhereOutside) {
     EXPECT_TRUE(r.status == StepStatus::Done || (r.status == c.refused && r.reason.find("link") != std::string::npos))
         << c.name << ": " << r.reason;
     EXPECT_TRUE(fileExists(v + "b.dll")) << c.name;
-    EXPECT_TRUE(folderExists(v + "deep")) << c.name;
+    EXPECT_TRUE(directoryExists(v + "deep")) << c.name;
   }
 }
 

@@ -23,14 +23,6 @@ std::wstring widen(const std::string& text) {
   return w;
 }
 
-std::string narrow(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string s(n > 0 ? n : 1, '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &s[0], n, nullptr, nullptr);
-  s.resize(strlen(s.c_str()));
-  return s;
-}
-
 bool setRaw(HKEY key, const std::string& name, DWORD type, const void* data, DWORD size) {
   return RegSetValueExA(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
 }
@@ -74,94 +66,11 @@ std::vector<std::string> pendingRemovals(const std::vector<BYTE>& data) {
 
 }  // namespace
 
-std::wstring longPath(const std::string& path) {
-  std::wstring w = widen(path);
-  for (wchar_t& c : w) {
-    if (c == L'/') c = L'\\';
-  }
-  while (w.size() > 3 && w.back() == L'\\') w.pop_back();
-  if (w.compare(0, 4, L"\\\\?\\") == 0) return w;
-  return L"\\\\?\\" + w;
-}
-
-bool fileExists(const std::string& path) {
-  DWORD a = GetFileAttributesW(longPath(path).c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool folderExists(const std::string& path) {
-  DWORD a = GetFileAttributesW(longPath(path).c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool keyExists(HKEY root, const std::string& subkey) {
   HKEY key;
   if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
-}
-
-bool makeFolders(const std::string& path) {
-  std::wstring w = longPath(path);
-  // Start after "\\?\C:\".
-  for (size_t i = 7; i <= w.size(); ++i) {
-    if (i == w.size() || w[i] == L'\\') {
-      std::wstring part = w.substr(0, i);
-      if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    }
-  }
-  return true;
-}
-
-bool writeFile(const std::string& path, const std::string& text) {
-  size_t slash = path.find_last_of('\\');
-  if (slash != std::string::npos && !makeFolders(path.substr(0, slash))) return false;
-  HANDLE h = CreateFileW(longPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(h);
-  return ok && written == text.size();
-}
-
-std::string readFile(const std::string& path) {
-  HANDLE h = CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::string();
-  std::string data;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
-  CloseHandle(h);
-  return data;
-}
-
-void removeTree(const std::string& path) {
-  std::wstring w = longPath(path);
-  DWORD a = GetFileAttributesW(w.c_str());
-  if (a == INVALID_FILE_ATTRIBUTES) return;
-  if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-    removeUnixLink(path);
-    return;
-  }
-  if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(w.c_str());
-    return;
-  }
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((w + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      removeTree(narrow(w + L"\\" + name));
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-  SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryW(w.c_str());
 }
 
 namespace {
@@ -273,9 +182,9 @@ Scratch::~Scratch() {
   for (const std::string& f : allFolders_) {
     // A launcher's renamed image is a plain file once it has exited; it is
     // released a moment later, hence the retries.
-    for (int i = 0; i < 40 && folderExists(f); ++i) {
+    for (int i = 0; i < 40 && directoryExists(f); ++i) {
       removeTree(f);
-      if (folderExists(f)) Sleep(50);
+      if (directoryExists(f)) Sleep(50);
     }
   }
   HKEY key;
