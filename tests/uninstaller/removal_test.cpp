@@ -79,26 +79,20 @@ TEST(DeleteRecordedFile, ARunningOriginalIsMovedAsideInsteadOfDeleted) {
   // A running program's image: deleting it is refused, renaming it is not.
   std::string exe = s.installUninstaller(s.root() + "Tower Link\\");
   ASSERT_FALSE(exe.empty());
-  std::string command = exe;  // no arguments: it shows a usage box and waits
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, s.root().c_str(), &startup,
-                             &info));
-  WaitForInputIdle(info.hProcess, 10000);
+  // No arguments: it shows a usage box and waits.
+  tltest::ChildProcess running;
+  tltest::StartOptions options;
+  options.program = exe;
+  options.workingFolder = s.root();
+  ASSERT_TRUE(running.start(exe, options)) << running.error();
+  WaitForInputIdle(running.handle(), 10000);
 
   StepResult plain = remover.deleteFile(exe, nullptr);
   RunningOriginal original{widen(exe), widen(s.root() + "aside.old")};
   StepResult moved = remover.deleteFile(exe, &original);
   bool asideThere = fileExists(s.root() + "aside.old");
   bool stillThere = fileExists(exe);
-
-  TerminateProcess(info.hProcess, 0);
-  WaitForSingleObject(info.hProcess, 10000);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  running.terminate();
 
   EXPECT_EQ(plain.status, StepStatus::Failed);
   EXPECT_EQ(plain.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));

@@ -169,7 +169,7 @@ Scratch::Scratch() {
 }
 
 Scratch::~Scratch() {
-  if (process_) {
+  if (running_) {
     DWORD code;
     finish(&code, 0);
   }
@@ -254,50 +254,38 @@ bool Scratch::run(const std::string& exe, const std::string& arguments, DWORD* e
 }
 
 bool Scratch::start(const std::string& exe, const std::string& arguments) {
-  std::string text = exe + (arguments.empty() ? "" : " " + arguments);
-  std::vector<char> command(text.begin(), text.end());
-  command.push_back('\0');
   // A job holds the launcher and the copy it starts, so a hang ends both.
-  job_ = CreateJobObjectA(nullptr, nullptr);
-  if (job_) {
+  job_.reset(CreateJobObjectA(nullptr, nullptr));
+  if (job_.valid()) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
   }
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, root_.c_str(),
-                      &startup, &info)) {
-    if (job_) CloseHandle(job_);
-    job_ = nullptr;
-    return false;
-  }
+  // Taken before the start: the program may make its folder at once.
   before_ = privateFolders();
   lastFolders_.clear();
-  if (job_) AssignProcessToJobObject(job_, info.hProcess);
-  ResumeThread(info.hThread);
-  CloseHandle(info.hThread);
-  process_ = info.hProcess;
-  lastPid_ = info.dwProcessId;
+  tltest::StartOptions options;
+  options.program = exe;
+  options.workingFolder = root_;
+  options.job = job_.get();
+  if (!child_.start(exe + (arguments.empty() ? "" : " " + arguments), options)) {
+    job_.reset();
+    return false;
+  }
+  running_ = true;
   return true;
 }
 
 bool Scratch::finish(DWORD* exitCode, DWORD timeoutMs) {
   *exitCode = 0xFFFFFFFF;
-  if (!process_) return false;
-  bool finished = WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
-  if (finished) {
-    GetExitCodeProcess(process_, exitCode);
-  } else {
-    if (job_) TerminateJobObject(job_, 99);
-    TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, 5000);
+  if (!running_) return false;
+  running_ = false;
+  bool finished = child_.wait(timeoutMs, exitCode);
+  if (!finished) {
+    if (job_.valid()) TerminateJobObject(job_.get(), 99);
+    child_.terminate();
   }
-  CloseHandle(process_);
-  process_ = nullptr;
-  if (job_) CloseHandle(job_);
-  job_ = nullptr;
+  job_.reset();
   for (const std::string& f : privateFolders()) {
     if (std::find(before_.begin(), before_.end(), f) != before_.end()) continue;
     lastFolders_.push_back(f);

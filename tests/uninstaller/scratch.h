@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
 namespace uninst_test {
@@ -106,9 +108,9 @@ class Scratch {
   std::vector<std::string> before_;       // private folders when the run started
   std::vector<std::string> lastFolders_;  // made by the last run
   std::vector<std::string> allFolders_;   // made by every run
-  DWORD lastPid_ = 0;
-  HANDLE job_ = nullptr;      // of the running program, if any
-  HANDLE process_ = nullptr;
+  win::KernelHandle job_;       // of the running program, if any
+  tltest::ChildProcess child_;  // the running program
+  bool running_ = false;
   bool vendorExisted_ = false;
   bool pendingExisted_ = false;
   DWORD pendingType_ = REG_MULTI_SZ;
