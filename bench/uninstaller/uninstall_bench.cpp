@@ -69,7 +69,7 @@ double timedUninstall(const std::string& built, int files) {
   QueryPerformanceCounter(&t0);
   bool ok = s.run(exe, s.recordName() + " /S", &code, 600000);
   QueryPerformanceCounter(&t1);
-  if (!ok || code != 0 || (files > 0 && folderExists(dir))) {
+  if (!ok || code != 0 || (files > 0 && directoryExists(dir))) {
     std::fprintf(stderr, "uninstall by %s failed (%lu)\n", built.empty() ? "this tree's build" : built.c_str(), code);
     return -1;
   }

@@ -40,6 +40,7 @@
 #include "tests/e2e/e2e_environment.h"
 #include "tests/e2e/ui_automation.h"
 #include "tests/e2e/wizard_session.h"
+#include "tests/support/child_process.h"
 #include "platform/handles.h"
 #include "install/install_options.h"
 #include "install/progress_channel.h"
@@ -217,34 +218,25 @@ double nsisRun(const std::string& installer, std::vector<std::string>* files = n
   SetEnvironmentVariableA("TLPEER_FSX", bare(folders.fsx).c_str());
 
   std::string commandLine = "\"" + installer + "\"";
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
+  tltest::ChildProcess process;
   const double start = now();
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    std::fprintf(stderr, "cannot start %s (error %lu)\n", installer.c_str(), GetLastError());
+  if (!process.start(commandLine)) {
+    std::fprintf(stderr, "cannot start %s (error %lu)\n", installer.c_str(), process.error());
     return -1;
   }
-  win::KernelHandle thread(pi.hThread), process(pi.hProcess);
   win::KernelHandle sampler;
   if (memory != nullptr) {
     HANDLE copy = nullptr;
-    if (DuplicateHandle(GetCurrentProcess(), process.get(), GetCurrentProcess(), &copy, 0, FALSE,
+    if (DuplicateHandle(GetCurrentProcess(), process.handle(), GetCurrentProcess(), &copy, 0, FALSE,
                         DUPLICATE_SAME_ACCESS)) {
       memory->process.reset(copy);
       sampler.reset(CreateThread(nullptr, 0, &MemorySampler::run, memory, 0, nullptr));
     }
   }
-  const bool ended = WaitForSingleObject(process.get(), kRunTimeoutMs) == WAIT_OBJECT_0;
-  const double seconds = now() - start;
   DWORD code = 1;
-  if (!ended) {
-    TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), 5000);
-  }
-  GetExitCodeProcess(process.get(), &code);
+  const bool ended = process.wait(kRunTimeoutMs, &code);
+  const double seconds = now() - start;
+  if (!ended) process.terminate();
   if (!ended || code != 0) {
     std::fprintf(stderr, "%s %s (exit code %lu)\n", installer.c_str(), ended ? "failed" : "did not end", code);
     return -1;

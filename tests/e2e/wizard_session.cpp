@@ -48,21 +48,14 @@ const char* pageName(int page) {
   return page >= 0 && page < 8 ? names[page] : "none";
 }
 
-WizardSession::~WizardSession() {
-  if (running()) kill();
-  if (process_.hThread != nullptr) CloseHandle(process_.hThread);
-  if (process_.hProcess != nullptr) CloseHandle(process_.hProcess);
-}
+WizardSession::~WizardSession() = default;
 
 bool WizardSession::start(const std::string& exePath, const std::string& workDir, DWORD timeoutMs) {
-  std::string commandLine = "\"" + exePath + "\"";
-  std::vector<char> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  if (!CreateProcessA(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      workDir.empty() ? nullptr : workDir.c_str(), &startup, &process_)) {
-    std::fprintf(stderr, "cannot start %s: error %lu\n", exePath.c_str(), GetLastError());
+  tltest::StartOptions options;
+  options.program = exePath;
+  options.workingFolder = workDir;
+  if (!child_.start("\"" + exePath + "\"", options)) {
+    std::fprintf(stderr, "cannot start %s: error %lu\n", exePath.c_str(), child_.error());
     return false;
   }
   ui::waitFor(
@@ -121,23 +114,17 @@ bool WizardSession::press(int buttonId) {
 }
 
 bool WizardSession::running() const {
-  return process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+  return child_.handle() != nullptr && WaitForSingleObject(child_.handle(), 0) == WAIT_TIMEOUT;
 }
 
 bool WizardSession::waitForExit(DWORD timeoutMs, DWORD* exitCode) {
-  if (process_.hProcess == nullptr) return false;
-  if (WaitForSingleObject(process_.hProcess, ui::scaled(timeoutMs)) != WAIT_OBJECT_0) return false;
   DWORD code = 0;
-  GetExitCodeProcess(process_.hProcess, &code);
+  if (!child_.wait(ui::scaled(timeoutMs), &code)) return false;
   if (exitCode != nullptr) *exitCode = code;
   return true;
 }
 
-void WizardSession::kill() {
-  if (!running()) return;
-  TerminateProcess(process_.hProcess, 99);
-  WaitForSingleObject(process_.hProcess, 10000);
-}
+void WizardSession::kill() { child_.terminate(); }
 
 namespace {
 

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "tests/support/child_process.h"
+
 namespace e2e {
 
 // Wizard page indices, in wizard order.
@@ -25,7 +27,7 @@ class WizardSession {
   // Starts exePath (a Windows path) in workDir and waits for its frame. False
   // when the process cannot start or no frame appears in time.
   bool start(const std::string& exePath, const std::string& workDir, DWORD timeoutMs = 30000);
-  DWORD pid() const { return process_.dwProcessId; }
+  DWORD pid() const { return child_.id(); }
   HWND frame() const { return frame_; }
 
   // Index of the visible page, -1 when none is visible (between pages, or
@@ -50,7 +52,7 @@ class WizardSession {
   void kill();
 
  private:
-  PROCESS_INFORMATION process_ = {};
+  tltest::ChildProcess child_;
   HWND frame_ = nullptr;
 };
 

@@ -1,7 +1,6 @@
 #include "tests/hardening/child_process.h"
 
 #include <cstring>
-#include <vector>
 
 namespace tlharden {
 
@@ -19,22 +18,14 @@ bool runCaptured(const std::string& commandLine, const std::string& workingFolde
   Handle writer(writeEnd);
   SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writer.get();
-  startup.hStdError = writer.get();
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION info{};
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, workingFolder.c_str(), &startup,
-                      &info)) {
-    *output = "CreateProcessA failed: " + std::to_string(GetLastError()) + " for " + commandLine;
+  tltest::ChildProcess child;
+  tltest::StartOptions options;
+  options.workingFolder = workingFolder;
+  options.output = writer.get();
+  if (!child.start(commandLine, options)) {
+    *output = "CreateProcessA failed: " + std::to_string(child.error()) + " for " + commandLine;
     return false;
   }
-  Handle process(info.hProcess);
-  Handle thread(info.hThread);
   writer.reset();  // the child holds the only write end now: reading ends with it
 
   const DWORD start = GetTickCount();
@@ -48,7 +39,7 @@ bool runCaptured(const std::string& commandLine, const std::string& workingFolde
       output->append(buffer, got);
       continue;
     }
-    if (WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(child.handle(), 20) == WAIT_OBJECT_0) {
       // Whatever it wrote last is still in the pipe.
       while (PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
         DWORD got = 0;
@@ -58,49 +49,31 @@ bool runCaptured(const std::string& commandLine, const std::string& workingFolde
       break;
     }
     if (GetTickCount() - start > timeoutMs) {
-      TerminateProcess(process.get(), 1);
+      child.terminate();
       *output += "\n[timed out after " + std::to_string(timeoutMs) + " ms]";
       return false;
     }
   }
-  if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.get(), 1);
+  if (!child.wait(timeoutMs, exitCode)) {
+    child.terminate();
     *output += "\n[did not end]";
     return false;
   }
-  GetExitCodeProcess(process.get(), exitCode);
   return true;
-}
-
-RunningProgram::~RunningProgram() {
-  if (process_.valid() && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
-    TerminateProcess(process_.get(), 1);
-    WaitForSingleObject(process_.get(), 5000);
-  }
 }
 
 bool RunningProgram::start(const std::string& program, const std::string& workingFolder) {
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  std::string commandLine = "\"" + program + "\"";
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, workingFolder.c_str(),
-                      &startup, &info)) {
-    error_ = "CreateProcessA failed: " + std::to_string(GetLastError()) + " for " + program;
+  tltest::StartOptions options;
+  options.program = program;
+  options.workingFolder = workingFolder;
+  if (!child_.start("\"" + program + "\"", options)) {
+    error_ = "CreateProcessA failed: " + std::to_string(child_.error()) + " for " + program;
     return false;
   }
-  process_.reset(info.hProcess);
-  CloseHandle(info.hThread);
-  processId_ = info.dwProcessId;
   return true;
 }
 
-bool RunningProgram::waitForExit(DWORD timeoutMs, DWORD* exitCode) {
-  if (!process_.valid() || WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
-  return GetExitCodeProcess(process_.get(), exitCode) != FALSE;
-}
+bool RunningProgram::waitForExit(DWORD timeoutMs, DWORD* exitCode) { return child_.wait(timeoutMs, exitCode); }
 
 namespace {
 
@@ -131,7 +104,7 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM parameter) {
 }  // namespace
 
 HWND RunningProgram::findWindow(const char* caption, const char* className) const {
-  WindowQuery query{processId_, caption, className, nullptr};
+  WindowQuery query{child_.id(), caption, className, nullptr};
   EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&query));
   return query.found;
 }

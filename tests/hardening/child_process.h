@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/handles.h"
+#include "tests/support/child_process.h"
 
 namespace tlharden {
 
@@ -19,18 +20,17 @@ using Handle = win::KernelHandle;
 bool runCaptured(const std::string& commandLine, const std::string& workingFolder, DWORD timeoutMs,
                  std::string* output, DWORD* exitCode);
 
-// A GUI program started in workingFolder and left running. The destructor
-// terminates it if it is still running.
+// A GUI program started in workingFolder and left running, ended with the
+// object if it still runs.
 class RunningProgram {
  public:
   RunningProgram() = default;
-  ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
 
   // False (error() says why) when CreateProcessA fails.
   bool start(const std::string& program, const std::string& workingFolder);
-  DWORD processId() const { return processId_; }
+  DWORD processId() const { return child_.id(); }
   // Waits for the end; true with *exitCode when it ended within timeoutMs.
   bool waitForExit(DWORD timeoutMs, DWORD* exitCode);
   // A visible top-level window of this process with that caption and, if
@@ -39,8 +39,7 @@ class RunningProgram {
   const std::string& error() const { return error_; }
 
  private:
-  Handle process_;
-  DWORD processId_ = 0;
+  tltest::ChildProcess child_;
   std::string error_;
 };
 

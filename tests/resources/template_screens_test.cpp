@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
+#include "tests/support/child_process.h"
 #include "wizard/strings.h"
 
 namespace {
@@ -175,15 +176,8 @@ std::string runImport(const std::string& importPath, const std::string& png) {
   const std::string windowsPath = "Z:" + png;
   DeleteFileA(windowsPath.c_str());
   std::string command = "\"" + importPath + "\" -window root \"" + png + "\"";
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return "cannot start " + command + ": error " + std::to_string(GetLastError());
-  if (pi.hThread) CloseHandle(pi.hThread);
-  if (pi.hProcess) CloseHandle(pi.hProcess);
+  tltest::ChildProcess import;
+  if (!import.start(command)) return "cannot start " + command + ": error " + std::to_string(import.error());
   LONGLONG last = -1;
   int stable = 0;
   for (int waited = 0; waited < 30000; waited += 100) {

@@ -4,19 +4,36 @@
 
 namespace tltest {
 
-ChildProcess::~ChildProcess() {
+ChildProcess::~ChildProcess() { close(); }
+
+void ChildProcess::close() {
   terminate();
   if (info_.hProcess != nullptr) CloseHandle(info_.hProcess);
   if (info_.hThread != nullptr) CloseHandle(info_.hThread);
+  info_ = PROCESS_INFORMATION{};
 }
 
 bool ChildProcess::start(const std::string& commandLine, const std::string& workingFolder) {
+  StartOptions options;
+  options.workingFolder = workingFolder;
+  return start(commandLine, options);
+}
+
+bool ChildProcess::start(const std::string& commandLine, const StartOptions& options) {
+  close();
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info_)) {
+  if (options.output != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = options.output;
+    startup.hStdError = options.output;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  }
+  if (!CreateProcessA(options.program.empty() ? nullptr : options.program.c_str(), line.data(), nullptr, nullptr,
+                      options.output != nullptr, options.job != nullptr ? CREATE_SUSPENDED : 0, nullptr,
+                      options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(), &startup, &info_)) {
     error_ = GetLastError();
     info_ = PROCESS_INFORMATION{};
     return false;
@@ -25,7 +42,14 @@ bool ChildProcess::start(const std::string& commandLine, const std::string& work
   // handles in with whatever its own stack held: closing those closed one of
   // this process's own handles now and then (its standard output, say), so
   // only handles that are the process reported are kept.
-  if (info_.dwProcessId == 0 || GetProcessId(info_.hProcess) != info_.dwProcessId) info_ = PROCESS_INFORMATION{};
+  if (info_.dwProcessId == 0 || GetProcessId(info_.hProcess) != info_.dwProcessId) {
+    info_ = PROCESS_INFORMATION{};
+    return true;
+  }
+  if (options.job != nullptr) {
+    AssignProcessToJobObject(options.job, info_.hProcess);
+    ResumeThread(info_.hThread);
+  }
   return true;
 }
 

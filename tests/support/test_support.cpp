@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "platform/handles.h"
@@ -52,49 +53,110 @@ ScopedTempDir::~ScopedTempDir() {
 
 std::string ScopedTempDir::file(const std::string& relative) const { return path_ + "\\" + relative; }
 
-bool removeTree(const std::string& folder) {
-  // Children are named with a separator added after them: a name may end in a
-  // double-byte character whose last byte is 0x5C.
-  std::string path = folder;
-  if (!path.empty() && *CharPrevA(path.c_str(), path.c_str() + path.size()) == '\\') path.pop_back();
-  WIN32_FIND_DATAA data;
+namespace {
+
+std::wstring widen(const std::string& text) {
+  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? n : 1, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
+  wide.resize(wcslen(wide.c_str()));
+  return wide;
+}
+
+std::string narrow(const std::wstring& text) {
+  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n : 1, '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+  out.resize(strlen(out.c_str()));
+  return out;
+}
+
+// The path as given by the caller again: the long form without its prefix.
+std::string shortForm(const std::wstring& longForm) {
+  if (longForm.compare(0, 8, L"\\\\?\\UNC\\") == 0) return narrow(L"\\\\" + longForm.substr(8));
+  if (longForm.compare(0, 4, L"\\\\?\\") == 0) return narrow(longForm.substr(4));
+  return narrow(longForm);
+}
+
+bool removeLongTree(const std::wstring& path, LinkRemover removeLink) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A link goes as a link: what it points at is never entered.
+    if (removeLink != nullptr) {
+      removeLink(shortForm(path));
+    } else if (!((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()))) {
+      SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+    }
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DeleteFileW(path.c_str());
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+  }
+  WIN32_FIND_DATAW found;
   {
-    win::FindHandle find(FindFirstFileA((path + "\\*").c_str(), &data));
+    win::FindHandle find(FindFirstFileW((path + L"\\*").c_str(), &found));
     if (find.valid()) {
       do {
-        if (isDotEntry(data.cFileName)) continue;
-        const std::string child = path + "\\" + data.cFileName;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          removeTree(child + "\\");
-        } else {
-          SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileA(child.c_str());
-        }
-      } while (FindNextFileA(find.get(), &data));
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        removeLongTree(path + L"\\" + name, removeLink);
+      } while (FindNextFileW(find.get(), &found));
     }
   }
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryA(path.c_str());
-  return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+  RemoveDirectoryW(path.c_str());
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+std::wstring longPath(const std::string& path) {
+  std::wstring wide = widen(path);
+  for (wchar_t& c : wide) {
+    if (c == L'/') c = L'\\';
+  }
+  if (wide.compare(0, 4, L"\\\\?\\") != 0) {
+    // "\\?\" turns off every rewriting of the name: "." and ".." are resolved
+    // and a relative path is made whole first.
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed > 0) {
+      std::wstring full(needed, L'\0');
+      const DWORD got = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
+      if (got > 0 && got < needed) wide = full.substr(0, got);
+    }
+    wide = wide.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + wide.substr(2) : L"\\\\?\\" + wide;
+  }
+  // "\\?\C:\" keeps its backslash; any other closing one goes.
+  while (wide.size() > 7 && wide.back() == L'\\') wide.pop_back();
+  return wide;
+}
+
+bool removeTree(const std::string& path, LinkRemover removeLink) {
+  return removeLongTree(longPath(path), removeLink);
 }
 
 bool makeFolders(const std::string& path) {
-  // Character by character: in a double-byte code page a trail byte may be
-  // 0x5C, which is no separator.
-  const char* start = path.c_str();
-  for (const char* p = start + std::min<size_t>(3, path.size());; p = CharNextA(p)) {
-    if (*p != '\\' && *p != '\0') continue;
-    const std::string part(start, p);
-    if (!part.empty() && !CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
-    if (*p == '\0' || p[1] == '\0') return true;
+  const std::wstring wide = longPath(path);
+  // Each ancestor below the root ("\\?\C:\"), then the folder itself.
+  for (size_t i = 7; i <= wide.size(); ++i) {
+    if (i != wide.size() && wide[i] != L'\\') continue;
+    const std::wstring part = wide.substr(0, i);
+    if (CreateDirectoryW(part.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) continue;
+    const DWORD attributes = GetFileAttributesW(part.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   }
+  return true;
 }
 
 bool writeFile(const std::string& path, const std::string& bytes) {
-  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::wstring wide = longPath(path);
+  const size_t slash = wide.find_last_of(L'\\');
+  if (slash != std::wstring::npos && slash > 7 && !makeFolders(shortForm(wide.substr(0, slash)))) return false;
+  win::FileHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -107,8 +169,9 @@ bool writeFile(const std::string& path, const std::string& bytes) {
 }
 
 bool readFile(const std::string& path, std::string* bytes) {
-  win::FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::FileHandle file(CreateFileW(longPath(path).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.get(), &size)) return false;
@@ -124,13 +187,19 @@ bool readFile(const std::string& path, std::string* bytes) {
   return true;
 }
 
+std::string readFile(const std::string& path) {
+  std::string bytes;
+  readFile(path, &bytes);
+  return bytes;
+}
+
 bool fileExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(longPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool directoryExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(longPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

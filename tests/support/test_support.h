@@ -49,16 +49,30 @@ class ScopedTempDir {
   std::string path_;
 };
 
-// Deletes a folder tree (files first, read-only attributes cleared). True when
-// nothing of it is left. One closing backslash is allowed.
-bool removeTree(const std::string& path);
-// Creates a folder and every missing parent (path starts with a drive, "C:\").
+// Paths of any length: every function below reaches its file through the wide
+// "\\?\" form of the path (see longPath), so a path beyond MAX_PATH works too.
+
+// The wide "\\?\" form of an ANSI path: made whole (relative parts and "."
+// and ".." resolved, '/' read as '\'), no closing backslash but a drive's.
+std::wstring longPath(const std::string& path);
+
+// Removes a link (reparse point) that Windows calls cannot remove themselves.
+using LinkRemover = void (*)(const std::string& link);
+// Deletes path, a file or a folder tree (files first, read-only attributes
+// cleared). A link met on the way is removed as a link and never entered: by
+// removeLink when given, else by the Windows calls. True when nothing of path
+// is left (also when it never existed).
+bool removeTree(const std::string& path, LinkRemover removeLink = nullptr);
+// Creates a folder and every missing parent.
 bool makeFolders(const std::string& path);
 
-// Writes bytes to path (creating or truncating). False on any failure.
-bool writeFile(const std::string& path, const std::string& bytes);
+// Writes bytes to path (creating or truncating it, and its missing folders).
+// False on any failure.
+bool writeFile(const std::string& path, const std::string& bytes = "TowerLink test data");
 // Reads the whole file into *bytes. False (bytes untouched) when it cannot.
 bool readFile(const std::string& path, std::string* bytes);
+// The whole file; empty when it cannot be read.
+std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);       // a file, not a folder
 bool directoryExists(const std::string& path);  // a folder, not a file
 // Relative paths (backslash separated, sorted) of every file under folder.

@@ -49,7 +49,7 @@ TEST(DeleteRecordedFile, FailuresCarryTheSystemCodeAndChangeNothing) {
   StepResult r = remover.deleteFile(folder, nullptr);
   EXPECT_EQ(r.status, StepStatus::Failed);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_DIRECTORY));
-  EXPECT_TRUE(folderExists(folder));
+  EXPECT_TRUE(directoryExists(folder));
 
   r = remover.deleteFile("relative\\x.dll", nullptr);
   EXPECT_EQ(r.status, StepStatus::Failed);
@@ -79,26 +79,20 @@ TEST(DeleteRecordedFile, ARunningOriginalIsMovedAsideInsteadOfDeleted) {
   // A running program's image: deleting it is refused, renaming it is not.
   std::string exe = s.installUninstaller(s.root() + "Tower Link\\");
   ASSERT_FALSE(exe.empty());
-  std::string command = exe;  // no arguments: it shows a usage box and waits
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, s.root().c_str(), &startup,
-                             &info));
-  WaitForInputIdle(info.hProcess, 10000);
+  // No arguments: it shows a usage box and waits.
+  tltest::ChildProcess running;
+  tltest::StartOptions options;
+  options.program = exe;
+  options.workingFolder = s.root();
+  ASSERT_TRUE(running.start(exe, options)) << running.error();
+  WaitForInputIdle(running.handle(), 10000);
 
   StepResult plain = remover.deleteFile(exe, nullptr);
   RunningOriginal original{widen(exe), widen(s.root() + "aside.old")};
   StepResult moved = remover.deleteFile(exe, &original);
   bool asideThere = fileExists(s.root() + "aside.old");
   bool stillThere = fileExists(exe);
-
-  TerminateProcess(info.hProcess, 0);
-  WaitForSingleObject(info.hProcess, 10000);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  running.terminate();
 
   EXPECT_EQ(plain.status, StepStatus::Failed);
   EXPECT_EQ(plain.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -123,8 +117,8 @@ TEST(DeleteEmptyFolders, RemovesWhatItsFilesLeftEmptyDepthFirstAndNeverAFile) {
   }
   StepResult r = remover.deleteEmptyFolders(top + "\\");
   EXPECT_EQ(r.status, StepStatus::Done) << r.item << " " << r.reason;
-  EXPECT_FALSE(folderExists(top));
-  EXPECT_TRUE(folderExists(s.root()));
+  EXPECT_FALSE(directoryExists(top));
+  EXPECT_TRUE(directoryExists(s.root()));
   EXPECT_EQ(remover.deleteEmptyFolders(top).status, StepStatus::AlreadyGone);
 
   // Empty folders that held nothing of the record stay, and so does the
@@ -136,7 +130,7 @@ TEST(DeleteEmptyFolders, RemovesWhatItsFilesLeftEmptyDepthFirstAndNeverAFile) {
   r = remover.deleteEmptyFolders(top);
   EXPECT_EQ(r.status, StepStatus::Kept);
   EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_TRUE(folderExists(top + "\\empty\\deeper"));
+  EXPECT_TRUE(directoryExists(top + "\\empty\\deeper"));
   EXPECT_TRUE(fileExists(top + "\\full\\inner\\user.txt"));
 }
 
@@ -160,7 +154,7 @@ TEST(DeleteEmptyFolders, RefusesRootsSystemFoldersAndTheirParents) {
   for (const Case& c : cases) {
     StepResult r = remover.deleteEmptyFolders(c.params);
     EXPECT_EQ(r.status, c.status) << c.params;
-    EXPECT_TRUE(folderExists(inside)) << c.params;
+    EXPECT_TRUE(directoryExists(inside)) << c.params;
   }
   // The real system folders are found and include Windows itself.
   RemovalScope system = systemScope();
@@ -232,7 +226,7 @@ TEST(HeldFolders, AFolderSwappedForALinkBeforeTheDeleteLeadsNowhereOutside) {
     EXPECT_TRUE(r.status == StepStatus::Done || (r.status == c.refused && r.reason.find("link") != std::string::npos))
         << c.name << ": " << r.reason;
     EXPECT_TRUE(fileExists(v + "b.dll")) << c.name;
-    EXPECT_TRUE(folderExists(v + "deep")) << c.name;
+    EXPECT_TRUE(directoryExists(v + "deep")) << c.name;
   }
 }
 

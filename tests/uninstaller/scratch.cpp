@@ -23,14 +23,6 @@ std::wstring widen(const std::string& text) {
   return w;
 }
 
-std::string narrow(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string s(n > 0 ? n : 1, '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &s[0], n, nullptr, nullptr);
-  s.resize(strlen(s.c_str()));
-  return s;
-}
-
 bool setRaw(HKEY key, const std::string& name, DWORD type, const void* data, DWORD size) {
   return RegSetValueExA(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
 }
@@ -74,94 +66,11 @@ std::vector<std::string> pendingRemovals(const std::vector<BYTE>& data) {
 
 }  // namespace
 
-std::wstring longPath(const std::string& path) {
-  std::wstring w = widen(path);
-  for (wchar_t& c : w) {
-    if (c == L'/') c = L'\\';
-  }
-  while (w.size() > 3 && w.back() == L'\\') w.pop_back();
-  if (w.compare(0, 4, L"\\\\?\\") == 0) return w;
-  return L"\\\\?\\" + w;
-}
-
-bool fileExists(const std::string& path) {
-  DWORD a = GetFileAttributesW(longPath(path).c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool folderExists(const std::string& path) {
-  DWORD a = GetFileAttributesW(longPath(path).c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool keyExists(HKEY root, const std::string& subkey) {
   HKEY key;
   if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
-}
-
-bool makeFolders(const std::string& path) {
-  std::wstring w = longPath(path);
-  // Start after "\\?\C:\".
-  for (size_t i = 7; i <= w.size(); ++i) {
-    if (i == w.size() || w[i] == L'\\') {
-      std::wstring part = w.substr(0, i);
-      if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    }
-  }
-  return true;
-}
-
-bool writeFile(const std::string& path, const std::string& text) {
-  size_t slash = path.find_last_of('\\');
-  if (slash != std::string::npos && !makeFolders(path.substr(0, slash))) return false;
-  HANDLE h = CreateFileW(longPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(h);
-  return ok && written == text.size();
-}
-
-std::string readFile(const std::string& path) {
-  HANDLE h = CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::string();
-  std::string data;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) data.append(buffer, got);
-  CloseHandle(h);
-  return data;
-}
-
-void removeTree(const std::string& path) {
-  std::wstring w = longPath(path);
-  DWORD a = GetFileAttributesW(w.c_str());
-  if (a == INVALID_FILE_ATTRIBUTES) return;
-  if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-    removeUnixLink(path);
-    return;
-  }
-  if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(w.c_str());
-    return;
-  }
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((w + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      removeTree(narrow(w + L"\\" + name));
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-  SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryW(w.c_str());
 }
 
 namespace {
@@ -260,7 +169,7 @@ Scratch::Scratch() {
 }
 
 Scratch::~Scratch() {
-  if (process_) {
+  if (running_) {
     DWORD code;
     finish(&code, 0);
   }
@@ -273,9 +182,9 @@ Scratch::~Scratch() {
   for (const std::string& f : allFolders_) {
     // A launcher's renamed image is a plain file once it has exited; it is
     // released a moment later, hence the retries.
-    for (int i = 0; i < 40 && folderExists(f); ++i) {
+    for (int i = 0; i < 40 && directoryExists(f); ++i) {
       removeTree(f);
-      if (folderExists(f)) Sleep(50);
+      if (directoryExists(f)) Sleep(50);
     }
   }
   HKEY key;
@@ -345,50 +254,38 @@ bool Scratch::run(const std::string& exe, const std::string& arguments, DWORD* e
 }
 
 bool Scratch::start(const std::string& exe, const std::string& arguments) {
-  std::string text = exe + (arguments.empty() ? "" : " " + arguments);
-  std::vector<char> command(text.begin(), text.end());
-  command.push_back('\0');
   // A job holds the launcher and the copy it starts, so a hang ends both.
-  job_ = CreateJobObjectA(nullptr, nullptr);
-  if (job_) {
+  job_.reset(CreateJobObjectA(nullptr, nullptr));
+  if (job_.valid()) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
   }
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, root_.c_str(),
-                      &startup, &info)) {
-    if (job_) CloseHandle(job_);
-    job_ = nullptr;
-    return false;
-  }
+  // Taken before the start: the program may make its folder at once.
   before_ = privateFolders();
   lastFolders_.clear();
-  if (job_) AssignProcessToJobObject(job_, info.hProcess);
-  ResumeThread(info.hThread);
-  CloseHandle(info.hThread);
-  process_ = info.hProcess;
-  lastPid_ = info.dwProcessId;
+  tltest::StartOptions options;
+  options.program = exe;
+  options.workingFolder = root_;
+  options.job = job_.get();
+  if (!child_.start(exe + (arguments.empty() ? "" : " " + arguments), options)) {
+    job_.reset();
+    return false;
+  }
+  running_ = true;
   return true;
 }
 
 bool Scratch::finish(DWORD* exitCode, DWORD timeoutMs) {
   *exitCode = 0xFFFFFFFF;
-  if (!process_) return false;
-  bool finished = WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
-  if (finished) {
-    GetExitCodeProcess(process_, exitCode);
-  } else {
-    if (job_) TerminateJobObject(job_, 99);
-    TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, 5000);
+  if (!running_) return false;
+  running_ = false;
+  bool finished = child_.wait(timeoutMs, exitCode);
+  if (!finished) {
+    if (job_.valid()) TerminateJobObject(job_.get(), 99);
+    child_.terminate();
   }
-  CloseHandle(process_);
-  process_ = nullptr;
-  if (job_) CloseHandle(job_);
-  job_ = nullptr;
+  job_.reset();
   for (const std::string& f : privateFolders()) {
     if (std::find(before_.begin(), before_.end(), f) != before_.end()) continue;
     lastFolders_.push_back(f);

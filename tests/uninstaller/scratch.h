@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
 namespace uninst_test {
@@ -20,21 +22,14 @@ struct EventSpec {
   std::string desc;
 };
 
-// Wide "\\?\" form of an ANSI path, for helpers that must reach long paths.
-std::wstring longPath(const std::string& path);
-
-bool fileExists(const std::string& path);
-bool folderExists(const std::string& path);
+// Files through the shared test helpers, which reach paths of any length.
+using tltest::directoryExists;
+using tltest::fileExists;
+using tltest::longPath;
+using tltest::makeFolders;
+using tltest::readFile;
+using tltest::writeFile;
 bool keyExists(HKEY root, const std::string& subkey);
-// Creates every missing folder of path (long paths allowed).
-bool makeFolders(const std::string& path);
-// Writes a small file, creating its folders.
-bool writeFile(const std::string& path, const std::string& text = "TowerLink test data");
-// Reads a whole file; empty when it cannot be read.
-std::string readFile(const std::string& path);
-// Deletes a folder tree whatever it holds, never entering a link; used by
-// clean-up only.
-void removeTree(const std::string& path);
 // A Unix symbolic link at link (a Windows path) to target, made by the host's
 // ln: Wine 8 shows it as a reparse point (attributes 0x410 for a folder) and
 // cannot remove it itself, so the Scratch removes it with rm when it ends.
@@ -42,6 +37,9 @@ void removeTree(const std::string& path);
 bool makeUnixLink(const std::string& link, const std::string& target);
 // Removes such a link (never its target).
 void removeUnixLink(const std::string& link);
+// Deletes a file or folder tree whatever it holds, never entering a link (a
+// Unix link goes with the host's rm); used by clean-up only.
+inline void removeTree(const std::string& path) { tltest::removeTree(path, removeUnixLink); }
 // Renames a file or folder as the host's mv does, which no Windows share mode
 // stops (a folder held open moves all the same). False outside Wine.
 bool moveUnix(const std::string& from, const std::string& to);
@@ -110,9 +108,9 @@ class Scratch {
   std::vector<std::string> before_;       // private folders when the run started
   std::vector<std::string> lastFolders_;  // made by the last run
   std::vector<std::string> allFolders_;   // made by every run
-  DWORD lastPid_ = 0;
-  HANDLE job_ = nullptr;      // of the running program, if any
-  HANDLE process_ = nullptr;
+  win::KernelHandle job_;       // of the running program, if any
+  tltest::ChildProcess child_;  // the running program
+  bool running_ = false;
   bool vendorExisted_ = false;
   bool pendingExisted_ = false;
   DWORD pendingType_ = REG_MULTI_SZ;

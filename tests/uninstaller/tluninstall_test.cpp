@@ -100,10 +100,10 @@ TEST(SilentUninstall, RemovesEverythingRecordedThenItsRecordAndItsOwnFolder) {
 
   for (const std::string& f : p.files) EXPECT_FALSE(fileExists(f)) << f;
   EXPECT_FALSE(fileExists(p.exe)) << "the uninstaller left itself behind";
-  EXPECT_FALSE(folderExists(p.dir)) << "the product folder stayed";
-  EXPECT_FALSE(folderExists(p.startMenu));
-  EXPECT_FALSE(folderExists(p.models));
-  EXPECT_TRUE(folderExists(s.root() + "Sim\\aircraft")) << "a folder above the recorded one was removed";
+  EXPECT_FALSE(directoryExists(p.dir)) << "the product folder stayed";
+  EXPECT_FALSE(directoryExists(p.startMenu));
+  EXPECT_FALSE(directoryExists(p.models));
+  EXPECT_TRUE(directoryExists(s.root() + "Sim\\aircraft")) << "a folder above the recorded one was removed";
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, p.key)) << "the product key stayed";
   EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, s.keyPath())) << "a key above it was removed";
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, s.recordKey())) << "the record stayed after a complete run";
@@ -144,7 +144,7 @@ TEST(SilentUninstall, LongPathsAreRemovedToo) {
   ASSERT_TRUE(s.run(shortExe, s.recordName() + " /S", &code));
   EXPECT_EQ(code, static_cast<DWORD>(kExitOk)) << s.lastLog();
   for (const std::string& f : p.files) EXPECT_FALSE(fileExists(f)) << f;
-  EXPECT_FALSE(folderExists(p.dir));
+  EXPECT_FALSE(directoryExists(p.dir));
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, s.recordKey()));
 }
 
@@ -159,9 +159,9 @@ TEST(SilentUninstall, AUserFileKeepsItsFolderAndIsNotAnError) {
   ASSERT_TRUE(s.run(p.exe, s.recordName() + " /S", &code));
   EXPECT_EQ(code, static_cast<DWORD>(kExitOk)) << s.lastLog();
   EXPECT_TRUE(fileExists(mine));
-  EXPECT_TRUE(folderExists(p.dir + "docs"));
+  EXPECT_TRUE(directoryExists(p.dir + "docs"));
   EXPECT_FALSE(fileExists(p.dir + "docs\\guide & notes.txt"));
-  EXPECT_FALSE(folderExists(p.dir + "data")) << "empty subfolders beside the kept one stay behind";
+  EXPECT_FALSE(directoryExists(p.dir + "data")) << "empty subfolders beside the kept one stay behind";
   EXPECT_FALSE(fileExists(p.exe));
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, s.recordKey()));
   EXPECT_TRUE(contains(s.lastLog(), "left in place")) << s.lastLog();
@@ -199,7 +199,7 @@ TEST(SilentUninstall, WhatCannotBeRemovedIsReportedAndTheRecordStaysForARetry) {
   ASSERT_TRUE(s.run(again, s.recordName() + " /S", &code));
   EXPECT_EQ(code, static_cast<DWORD>(kExitOk)) << s.lastLog();
   EXPECT_FALSE(fileExists(locked));
-  EXPECT_FALSE(folderExists(p.dir));
+  EXPECT_FALSE(directoryExists(p.dir));
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, s.recordKey()));
 }
 
@@ -251,7 +251,7 @@ TEST(InteractiveUninstall, NoChangesNothingAndYesRemovesAndReports) {
   ASSERT_TRUE(s.finish(&code));
   EXPECT_EQ(code, static_cast<DWORD>(kExitOk));
   for (const std::string& f : p.files) EXPECT_FALSE(fileExists(f)) << f;
-  EXPECT_FALSE(folderExists(p.dir));
+  EXPECT_FALSE(directoryExists(p.dir));
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, s.recordKey()));
 }
 
@@ -323,8 +323,8 @@ std::string environment(const char* name) {
 
 void checkOutcome(const char* row, Scratch& s, const Expect& e, DWORD code) {
   EXPECT_EQ(code, static_cast<DWORD>(e.code)) << row << "\n" << s.lastLog();
-  for (const std::string& p : e.removed) EXPECT_FALSE(fileExists(p) || folderExists(p)) << row << ": " << p << " stayed";
-  for (const std::string& p : e.kept) EXPECT_TRUE(fileExists(p) || folderExists(p)) << row << ": " << p << " went";
+  for (const std::string& p : e.removed) EXPECT_FALSE(fileExists(p) || directoryExists(p)) << row << ": " << p << " stayed";
+  for (const std::string& p : e.kept) EXPECT_TRUE(fileExists(p) || directoryExists(p)) << row << ": " << p << " went";
   for (const std::string& k : e.keysKept) EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, k)) << row << ": " << k << " went";
   for (const auto& k : e.otherKeysKept) EXPECT_TRUE(keyExists(k.first, k.second)) << row << ": " << k.second << " went";
   for (const std::string& t : e.inLog) EXPECT_TRUE(contains(s.lastLog(), t)) << row << ": " << t << "\n" << s.lastLog();
@@ -481,7 +481,7 @@ TEST(HostileRecords, RefusedEventsAreReportedAndNothingOutsideTheInstallationGoe
     ASSERT_TRUE(s.run(exe, s.recordName() + " /S", &code)) << row.name << ": hung";
     checkOutcome(row.name, s, e, code);
     EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall")) << row.name;
-    EXPECT_TRUE(folderExists(systemPath(CSIDL_SYSTEM))) << row.name;
+    EXPECT_TRUE(directoryExists(systemPath(CSIDL_SYSTEM))) << row.name;
   }
 }
 
