@@ -150,6 +150,7 @@ row "ratio worker/limit" "$(figure 'ratio worker\/limit')" "" ""
 row "progress channel share of worker %" "$(figure "progress channel share of the worker's time")" "" ""
 row "payload check s (full size)" "$(figure 'payload check s')" "" ""
 row "  sample installer's" "$(figure "payload check of the sample installer s")" "" ""
+row "SimConnect package check ms" "$(figure 'SimConnect package check before msiexec ms')" "" ""
 row "payload check share of worker %" "$(figure "payload check share of the worker's time %")" "" ""
 echo "(the whole output: $log)"
 exit $status

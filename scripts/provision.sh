@@ -10,8 +10,8 @@
 #   - Wine32 is an optional step of its own, tried once more against the
 #     point release when the i386 libraries lag; without it the x86_64 build
 #     is the one tested, as on a kernel that cannot run 32-bit code;
-#   - with --emulation, qemu-user-static (for make test-i686-emulated) is a
-#     further optional step: a failure says so in one line and changes
+#   - with --emulation, the emulator for make test-i686-emulated is a further
+#     optional step (below): a failure says so in one line and changes
 #     nothing else;
 #   - the script fails only when a required package cannot be installed, and
 #     names each such package.
@@ -29,9 +29,22 @@ required=(
 )
 optional=(wine32:i386)
 # Runs the i686 programs on a kernel without IA-32 support; asked for only by
-# make test-i686-emulated, never by make test.
+# make test-i686-emulated, never by make test. Under Debian 12's own qemu-user
+# (7.2) Wine32 dies in a program that starts a second thread as it starts
+# (qemu: "uncaught target signal 11"), and runs 30 to 60 times slower than
+# under the qemu-user of the release's backports (10.x). That one is fetched
+# through apt with a source list of its own (the archive's key checks the
+# index, the index the package), and its i386 emulator alone is unpacked into
+# the state folder: the machine's apt sources, packages and binfmt_misc
+# entries stay as they are. Debian 12's qemu-user-static is the fallback when
+# the backports cannot serve it; scripts/test-i686-emulated.sh takes the
+# first of the two that is there.
 emulation=()
 [ "${1:-}" = --emulation ] && emulation=(qemu-user-static)
+state=${TL_PROVISION_STATE:-/var/lib/towerlink-provision}
+backports_emulator=$state/qemu-user/usr/bin/qemu-i386
+need_backports=0
+if [ ${#emulation[@]} -gt 0 ] && [ ! -x "$backports_emulator" ]; then need_backports=1; fi
 # Code page 932 under Wine comes from this Unix locale.
 locale_name=ja_JP.UTF-8
 
@@ -50,17 +63,19 @@ have_locale || need_locale=1
 
 # Wine32 that could not be had is tried again at most every six hours, so that
 # each make call does not pay for an update that cannot help.
-stamp=${TL_PROVISION_STATE:-/var/lib/towerlink-provision}/wine32-unavailable
+stamp=$state/wine32-unavailable
 if [ ${#missing_opt[@]} -gt 0 ] && [ -n "$(find "$stamp" -mmin -360 2>/dev/null)" ]; then
   missing_opt=()
 fi
 
+[ $need_backports -eq 0 ] && [ ${#emulation[@]} -gt 0 ] && missing_emu=()
 if [ ${#missing[@]} -eq 0 ] && [ ${#missing_opt[@]} -eq 0 ] && [ ${#missing_emu[@]} -eq 0 ] &&
-   [ $need_i386 -eq 0 ] && [ $need_locale -eq 0 ]; then
+   [ $need_i386 -eq 0 ] && [ $need_locale -eq 0 ] && [ $need_backports -eq 0 ]; then
   exit 0
 fi
 if [ "$(id -u)" != 0 ]; then
   say "missing packages: ${missing[*]} ${missing_opt[*]} ${missing_emu[*]}"
+  [ $need_backports -eq 1 ] && say "and, as root, once more to fetch the emulator from the backports"
   say "run as root: dpkg --add-architecture i386 && apt-get update && apt-get install -y ${missing[*]} ${missing_opt[*]} ${missing_emu[*]}"
   exit 1
 fi
@@ -136,6 +151,46 @@ if [ ${#missing_opt[@]} -gt 0 ]; then
   else
     mkdir -p "$(dirname "$stamp")" && touch "$stamp"
     say "Wine32 (${missing_opt[*]}) cannot be installed from this mirror now; the x86_64 build is the one tested"
+  fi
+fi
+
+# qemu-user from the backports of this release, unpacked into $state/qemu-user.
+fetch_backports_emulator() {
+  local codename uri work rc
+  codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || return 1
+  uri=${TL_BACKPORTS_URI:-$(sed -n 's/^URIs: *\([^ ]*\/debian\)\/* *$/\1/p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)}
+  uri=${uri:-http://deb.debian.org/debian}
+  work=$(mktemp -d) || return 1
+  mkdir -p "$work/parts" "$work/lists/partial" "$work/archives/partial"
+  printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$uri" "$codename" > "$work/parts/backports.sources"
+  local opts=(-o "Dir::Etc::SourceList=/dev/null" -o "Dir::Etc::SourceParts=$work/parts"
+              -o "Dir::State::Lists=$work/lists" -o "Dir::Cache::Archives=$work/archives"
+              -o "APT::Architectures=amd64" -qq)
+  (cd "$work" && apt-get "${opts[@]}" update >"$work/log" 2>&1 &&
+     apt-get "${opts[@]}" download "qemu-user/$codename-backports" >>"$work/log" 2>&1 &&
+     dpkg-deb -x qemu-user_*.deb unpacked &&
+     rm -rf "$state/qemu-user.new" && mkdir -p "$state/qemu-user.new/usr/bin" &&
+     cp unpacked/usr/bin/qemu-i386 "$state/qemu-user.new/usr/bin/" &&
+     "$state/qemu-user.new/usr/bin/qemu-i386" --version >/dev/null)
+  rc=$?
+  if [ $rc -eq 0 ]; then
+    rm -rf "$state/qemu-user" && mv "$state/qemu-user.new" "$state/qemu-user" || rc=1
+  else
+    rm -rf "$state/qemu-user.new"
+  fi
+  rm -rf "$work"
+  return $rc
+}
+
+if [ $need_backports -eq 1 ]; then
+  mkdir -p "$state"
+  if fetch_backports_emulator; then
+    say "emulator: $("$backports_emulator" --version | head -n 1) from the backports, in $state/qemu-user"
+    missing_emu=()
+  else
+    say "the backports cannot serve qemu-user now; Debian 12's qemu-user-static is the emulator"
   fi
 fi
 

@@ -18,7 +18,8 @@ stand_in dpkg 'case "$1" in --print-foreign-architectures) [ -e "$S/i386" ] && e
 stand_in apt-cache 'exit 0'
 stand_in apt-get '
 echo "$*" >> "$S/calls"
-[ "$1" = update ] && { [ -e "$S/update-fails" ] && { echo "E: File has unexpected size. Mirror sync in progress?" >&2; exit 100; }; exit 0; }
+for a in "$@"; do [ "$a" = update ] && { [ -e "$S/update-fails" ] && { echo "E: File has unexpected size. Mirror sync in progress?" >&2; exit 100; }; exit 0; }; done
+for a in "$@"; do [ "$a" = download ] && { [ -e "$S/backports" ] || exit 100; touch qemu-user_10.deb; exit 0; }; done
 pkgs=(); pinned=0; sim=0; skip=0
 for a in "$@"; do
   [ $skip -eq 1 ] && { skip=0; case "$a" in Dir::Etc::Preferences=*) pinned=1;; esac; continue; }
@@ -34,6 +35,7 @@ for p in "${pkgs[@]}"; do
   if grep -qx -- "$p" "$S/flaky" 2>/dev/null && [ ! -e "$S/tried-$p" ]; then touch "$S/tried-$p"; exit 100; fi
 done
 for p in "${pkgs[@]}"; do touch "$S/installed/$p"; done; exit 0'
+stand_in dpkg-deb 'mkdir -p "$3/usr/bin" && printf "#!/bin/sh\necho qemu-i386 version 10.0.2\n" > "$3/usr/bin/qemu-i386" && chmod +x "$3/usr/bin/qemu-i386"'
 stand_in locale '[ -e "$S/locale" ] && echo ja_JP.utf8; exit 0'
 stand_in localedef 'touch "$S/locale"'
 stand_in update-alternatives 'exit 0'
@@ -84,9 +86,14 @@ check point-release-not-used-when-it-removes "$all_installed; echo wine32:i386 >
 check locale-generated "$all_installed; touch installed/wine32:i386; rm locale" 0 "" "cannot generate"
 
 # The emulator only when asked for, and a mirror without it fails nothing.
-check emulator-on-request "$all_installed; touch installed/wine32:i386" 0 "installed: qemu-user-static" "" --emulation
+# The backports' emulator first, Debian 12's as the fallback.
+check emulator-on-request "$all_installed; touch installed/wine32:i386; touch backports" 0 \
+  "emulator: qemu-i386 version 10.0.2 from the backports" "qemu-user-static" --emulation
+check emulator-already-fetched "$all_installed; touch installed/wine32:i386; mkdir -p prov/qemu-user/usr/bin; \
+  touch prov/qemu-user/usr/bin/qemu-i386; chmod +x prov/qemu-user/usr/bin/qemu-i386" 0 "" "emulator" --emulation
+check emulator-fallback "$all_installed; touch installed/wine32:i386" 0 "installed: qemu-user-static" "" --emulation
 check emulator-unavailable "$all_installed; touch installed/wine32:i386; echo qemu-user-static > broken" 0 \
   "the emulator (qemu-user-static) cannot be installed" "installed:" --emulation
 
-echo "$(( 11 - failures )) passed, $failures failed"
+echo "$(( 13 - failures )) passed, $failures failed"
 [ $failures -eq 0 ]
