@@ -46,6 +46,19 @@ StepResult withStatus(StepStatus s) {
 
 std::string errorText(DWORD error) { return "error " + std::to_string(static_cast<unsigned long>(error)); }
 
+// Whether the item at path is this program's running original: by its
+// recorded path, else by the file's identity, through the item's handle where
+// there is one. Without a handle only the restart-time removal is left, which
+// goes by name anyway.
+bool isRunningOriginal(const std::wstring& path, const win::FileHandle& file, const RunningOriginal& original) {
+  if (!file.valid()) return win::isSameFile(path, original.originalPath);
+  std::wstring originalPath;
+  if (normalizePath(original.originalPath, &originalPath) == PathProblem::None && samePath(originalPath, path)) {
+    return true;
+  }
+  return win::isSameFile(file.get(), original.originalPath);
+}
+
 }  // namespace
 
 Remover::Remover(RemovalScope scope) : scope_(std::move(scope)), chain_(new FolderChain) {}
@@ -114,20 +127,13 @@ StepResult Remover::moveOriginalAside(const std::wstring& path, const RunningOri
     win::openRelative(chain_->innermost().get(), name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, file);
   }
-  // Through the handle where there is one; without, only the restart-time
-  // removal below is left, which goes by name anyway.
-  std::wstring originalPath;
-  const bool same = file->valid() ? (normalizePath(original.originalPath, &originalPath) == PathProblem::None &&
-                                     samePath(originalPath, path)) ||
-                                        win::isSameFile(file->get(), original.originalPath)
-                                  : win::isSameFile(path, original.originalPath);
-  if (!same) return failed(item, error, errorText(error));
+  if (!isRunningOriginal(path, *file, original)) return failed(item, error, errorText(error));
   // The running original: out of the folder by a rename through its handle
   // (its folder is still held, so the name cannot be redirected meanwhile).
   std::wstring aside;
-  if (normalizePath(original.asidePath, &aside) == PathProblem::None) {
-    error = file->valid() ? moveAside(file->get(), aside) : error;
-    if (file->valid() && error == ERROR_SUCCESS) {
+  if (file->valid() && normalizePath(original.asidePath, &aside) == PathProblem::None) {
+    error = moveAside(file->get(), aside);
+    if (error == ERROR_SUCCESS) {
       heldFiles_.push_back(parentPath(path));
       return withStatus(StepStatus::Done);
     }
