@@ -42,6 +42,18 @@ if(TL_WINDOWS)
   endif()
 endif()
 
+# What ships is built without exceptions: the modules and the programs that
+# ship report every failure by their result, and ask for memory that may be
+# missing with std::nothrow (the shipped programs' allocation functions:
+# platform/ship_runtime.cpp). The i686 programs then need no unwind tables
+# either; the x86_64 tree keeps its SEH tables, which Windows itself reads.
+# Test and benchmark programs keep exceptions (GoogleTest); no exception
+# passes through the modules' frames.
+set(TL_PRODUCT_FLAGS -fno-exceptions)
+if(TL_WINDOWS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  list(APPEND TL_PRODUCT_FLAGS -fno-asynchronous-unwind-tables)
+endif()
+
 set(TL_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 
 if(NOT TL_WINDOWS)
@@ -61,7 +73,7 @@ function(tl_module name)
   endif()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${TL_ROOT})
-  target_compile_options(${name} PRIVATE -Wall -Wextra)
+  target_compile_options(${name} PRIVATE -Wall -Wextra ${TL_PRODUCT_FLAGS})
   target_link_libraries(${name} PUBLIC ${M_DEPENDS})
   if(TL_WINDOWS)
     target_link_libraries(${name} PUBLIC ${M_WINDOWS_DEPENDS})
@@ -72,7 +84,7 @@ function(tl_module name)
     endforeach()
     add_library(${name}_san STATIC ${M_PURE})
     target_include_directories(${name}_san PUBLIC ${TL_ROOT})
-    target_compile_options(${name}_san PRIVATE -Wall -Wextra)
+    target_compile_options(${name}_san PRIVATE -Wall -Wextra ${TL_PRODUCT_FLAGS})
     target_compile_options(${name}_san PUBLIC ${TL_SAN_FLAGS} -g)
     target_link_options(${name}_san PUBLIC ${TL_SAN_FLAGS})
     target_link_libraries(${name}_san PUBLIC ${san_depends})

@@ -24,7 +24,9 @@ function(tl_ship_binary target)
   if(S_RUNTIME)
     # A C++ program: what of the static C++ runtime it must not carry (an
     # import XP lacks, the demangler, a second string type) is replaced here.
+    # Built without exceptions, as the modules it links (cmake/TLCommon.cmake).
     target_sources(${target} PRIVATE ${TL_ROOT}/platform/ship_runtime.cpp)
+    target_compile_options(${target} PRIVATE ${TL_PRODUCT_FLAGS})
     target_include_directories(${target} PRIVATE ${TL_ROOT})
   endif()
   # Every stamp the link would write is 0; ship_binary.py sets the header's.

@@ -4,9 +4,7 @@
 
 #include <atomic>
 #include <cstring>
-#include <algorithm>
 #include <new>
-#include <vector>
 
 namespace {
 
@@ -38,20 +36,33 @@ class ChannelLocked {
 };
 
 // The copies posted and not yet released, oldest first: the only addresses a
-// receiver may read or free. The page takes them in the order they were
-// posted, so a search from the front finds the one asked for at once.
-std::vector<LPARAM>& postedTexts() {
-  static std::vector<LPARAM> texts;
-  return texts;
-}
+// receiver may read or free. Each copy is one allocation, its link to the
+// next one first and its text after it, so keeping it known allocates
+// nothing more. The page takes them in the order they were posted, so a
+// search from the front finds the one asked for at once.
+struct PostedText {
+  PostedText* next;
+};
+PostedText* firstPosted = nullptr;
+PostedText* lastPosted = nullptr;
 
-std::vector<LPARAM>::iterator findPosted(LPARAM lParam) {
-  return std::find(postedTexts().begin(), postedTexts().end(), lParam);
+char* textOf(PostedText* posted) { return reinterpret_cast<char*>(posted + 1); }
+
+// The copy whose text is at lParam, and the one before it (null for the
+// first); null when lParam is none of them. Called with the lock held.
+PostedText* findPosted(LPARAM lParam, PostedText** before) {
+  *before = nullptr;
+  for (PostedText* posted = firstPosted; posted != nullptr; posted = posted->next) {
+    if (reinterpret_cast<LPARAM>(textOf(posted)) == lParam) return posted;
+    *before = posted;
+  }
+  return nullptr;
 }
 
 bool isPostedText(LPARAM lParam) {
   ChannelLocked locked;
-  return lParam != 0 && findPosted(lParam) != postedTexts().end();
+  PostedText* before;
+  return lParam != 0 && findPosted(lParam, &before) != nullptr;
 }
 
 // The heap copy that WM_INSTALL_FILE carries, known to the channel. Allocated
@@ -60,18 +71,18 @@ bool isPostedText(LPARAM lParam) {
 // this file). Null without memory.
 LPARAM copyText(const char* text) {
   size_t length = std::strlen(text);
-  char* copy = new (std::nothrow) char[length + 1];
-  if (copy == nullptr) return 0;
-  std::memcpy(copy, text, length + 1);
-  const LPARAM lParam = reinterpret_cast<LPARAM>(copy);
-  try {
-    ChannelLocked locked;
-    postedTexts().push_back(lParam);
-  } catch (const std::bad_alloc&) {
-    delete[] copy;
-    return 0;
+  char* block = new (std::nothrow) char[sizeof(PostedText) + length + 1];
+  if (block == nullptr) return 0;
+  PostedText* posted = new (block) PostedText{nullptr};
+  std::memcpy(textOf(posted), text, length + 1);
+  ChannelLocked locked;
+  if (lastPosted != nullptr) {
+    lastPosted->next = posted;
+  } else {
+    firstPosted = posted;
   }
-  return lParam;
+  lastPosted = posted;
+  return reinterpret_cast<LPARAM>(textOf(posted));
 }
 
 // End messages queued and not yet claimed, one per window (a few windows at
@@ -143,13 +154,16 @@ const char* fileTextOf(LPARAM lParam) {
 }
 
 void releaseFileText(LPARAM lParam) {
+  PostedText* posted;
   {
     ChannelLocked locked;
-    const auto found = lParam != 0 ? findPosted(lParam) : postedTexts().end();
-    if (found == postedTexts().end()) return;  // not one of ours, or released already
-    postedTexts().erase(found);
+    PostedText* before;
+    posted = lParam != 0 ? findPosted(lParam, &before) : nullptr;
+    if (posted == nullptr) return;  // not one of ours, or released already
+    (before != nullptr ? before->next : firstPosted) = posted->next;
+    if (lastPosted == posted) lastPosted = before;
   }
-  delete[] reinterpret_cast<char*>(lParam);
+  delete[] reinterpret_cast<char*>(posted);
 }
 
 ProgressCB::ProgressCB(HWND window) : targetWindow(window) {

@@ -1,5 +1,7 @@
 #include "install/progress_frames.h"
 
+#include <cstring>
+#include <initializer_list>
 #include <new>
 
 namespace {
@@ -77,7 +79,7 @@ void ProgressFrames::stop(HWND page) {
   if (!framing_) return;
   KillTimer(page, timer_);
   framing_ = false;
-  if (statusChanged_) SetWindowTextA(status_, statusText_.c_str());
+  if (statusChanged_) SetWindowTextA(status_, statusText_ != nullptr ? statusText_ : "");
   statusChanged_ = false;
   for (HWND control : {bar_, percent_, status_}) {
     setRedraw(control, true);
@@ -94,11 +96,14 @@ void ProgressFrames::showStatus(const char* text) {
   }
   // Written with the next frame: a file that begins and ends between two
   // frames could not be seen anyway.
-  try {
-    statusText_.assign(text);
-  } catch (const std::bad_alloc&) {
-    statusText_.clear();  // the status line goes blank; the bar keeps counting
+  const size_t size = std::strlen(text) + 1;
+  if (size > statusRoom_) {
+    delete[] statusText_;
+    statusText_ = new (std::nothrow) char[size];
+    statusRoom_ = statusText_ != nullptr ? size : 0;
   }
+  // Without memory the status line goes blank; the bar keeps counting.
+  if (statusText_ != nullptr) std::memcpy(statusText_, text, size);
   statusChanged_ = true;
 }
 
@@ -121,7 +126,7 @@ void ProgressFrames::draw(HWND page) {
     RedrawWindow(GetAncestor(page, GA_ROOT), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   }
   if (statusChanged_) {
-    SetWindowTextA(status_, statusText_.c_str());
+    SetWindowTextA(status_, statusText_ != nullptr ? statusText_ : "");
     statusChanged_ = false;
     statusDirty_ = true;
   }

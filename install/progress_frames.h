@@ -12,14 +12,17 @@
 
 #include <windows.h>
 
-#include <string>
+#include <cstddef>
 
 class ProgressFrames {
  public:
   ProgressFrames() = default;
   ProgressFrames(const ProgressFrames&) = delete;
   ProgressFrames& operator=(const ProgressFrames&) = delete;
-  ~ProgressFrames() { freeCanvas(); }
+  ~ProgressFrames() {
+    freeCanvas();
+    delete[] statusText_;
+  }
 
   // 25 frames a second.
   static constexpr DWORD kFrameMs = 40;
@@ -71,7 +74,10 @@ class ProgressFrames {
   HWND status_ = nullptr;
   UINT_PTR timer_ = 0;
   bool framing_ = false;
-  std::string statusText_;
+  // The status line's text while frames are drawn (null: none yet), in a
+  // buffer of statusRoom_ bytes that grows as longer texts come.
+  char* statusText_ = nullptr;
+  size_t statusRoom_ = 0;
   bool statusChanged_ = false;
   bool barDirty_ = false;
   bool labelDirty_ = false;

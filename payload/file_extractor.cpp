@@ -118,20 +118,17 @@ bool FileExtractorImpl::init(HMODULE module, Porter::FileExtractorStatus* status
   const uint8_t* data = nullptr;
   uint32_t length = 0;
   if (loadPayloadResource(kCatalogueResourceId, &data, &length) != ExtractResult::Ok) return false;
-  try {
-    // Parsed apart first: a catalogue cut short adds nothing to the index.
-    uint32_t chunkSize = 0;
-    CatalogueIndex parsed;
-    if (parseCatalogue(data, length, &chunkSize, &parsed) != CatalogueParse::Ok || chunkSize == 0) {
-      lastError_ = ERROR_INVALID_DATA;
-      return false;
-    }
-    chunkSize_ = chunkSize;
-    index_.insert(parsed.begin(), parsed.end());  // a name already indexed keeps its first entry
-  } catch (const std::bad_alloc&) {
-    lastError_ = ERROR_NOT_ENOUGH_MEMORY;
+  // Parsed apart first: a catalogue cut short adds nothing to the index. The
+  // index's nodes come from the throwing allocator: without memory for them
+  // the program ends, as it does wherever else a small allocation fails.
+  uint32_t chunkSize = 0;
+  CatalogueIndex parsed;
+  if (parseCatalogue(data, length, &chunkSize, &parsed) != CatalogueParse::Ok || chunkSize == 0) {
+    lastError_ = ERROR_INVALID_DATA;
     return false;
   }
+  chunkSize_ = chunkSize;
+  index_.insert(parsed.begin(), parsed.end());  // a name already indexed keeps its first entry
   return true;
 }
 
@@ -179,43 +176,41 @@ const win::HeldFolder* FileExtractorImpl::holdFolder(const std::string& folder, 
   *error = base != nullptr ? held.openBelow(*base, win::widen(folder.substr(above.size() + 1)), true, security)
                            : held.open(win::widen(folder), true, security);
   if (*error != ERROR_SUCCESS) return nullptr;
-  try {
-    return &held_.emplace(folder, std::move(held)).first->second;
-  } catch (const std::bad_alloc&) {
-    *error = ERROR_NOT_ENOUGH_MEMORY;
-    return nullptr;
-  }
+  // A map node is small: without memory for it the program ends, as it does
+  // wherever else a small allocation fails.
+  return &held_.emplace(folder, std::move(held)).first->second;
 }
 
 namespace {
 
-// A whole file read through its handle (at most 64 MiB: a module is far smaller).
-bool readWhole(HANDLE file, std::vector<uint8_t>* bytes) {
+// A whole file read through its handle (at most 64 MiB: a module is far
+// smaller) into a buffer of its own, length bytes; null when it cannot be
+// read or there is no memory for it.
+std::unique_ptr<uint8_t[]> readWhole(HANDLE file, size_t* length) {
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size) || size.QuadPart > (64 << 20)) return false;
-  try {
-    bytes->resize(static_cast<size_t>(size.QuadPart));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  if (!GetFileSizeEx(file, &size) || size.QuadPart > (64 << 20)) return nullptr;
+  *length = static_cast<size_t>(size.QuadPart);
+  std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[*length]);
+  if (!bytes) return nullptr;
   size_t done = 0;
-  while (done < bytes->size()) {
+  while (done < *length) {
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(done);
     DWORD got = 0;
-    if (!ReadFile(file, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &got, &at) || got == 0) {
-      return false;
+    if (!ReadFile(file, bytes.get() + done, static_cast<DWORD>(*length - done), &got, &at) || got == 0) {
+      return nullptr;
     }
     done += got;
   }
-  return true;
+  return bytes;
 }
 
 }  // namespace
 
 bool FileExtractorImpl::readProductVersion(HANDLE file, uint16_t parts[4]) {
-  std::vector<uint8_t> bytes;
-  return readWhole(file, &bytes) && win::imageProductVersion(bytes.data(), bytes.size(), parts);
+  size_t length = 0;
+  const std::unique_ptr<uint8_t[]> bytes = readWhole(file, &length);
+  return bytes && win::imageProductVersion(bytes.get(), length, parts);
 }
 
 bool FileExtractorImpl::readProductVersion(const char* path, uint16_t parts[4]) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "payload/file_extractor_impl.h"
 
@@ -19,30 +18,31 @@ int checkPayload(HMODULE module) {
   // later on another thread, and this one reports to nobody.
   std::unique_ptr<FileExtractorImpl> extractor(new (std::nothrow) FileExtractorImpl());
   if (!extractor || !extractor->init(module, nullptr)) return kCatalogueUnreadable;
-  try {
-    // Payload order (chunk, then offset): each chunk is read once, from the
-    // first to the last, and the first failure found is the one an
-    // installation, which extracts in the same order, would meet first.
-    // Entries at one place keep their index (name) order: the position in the
-    // index breaks the tie, which a plain sort needs no buffer for.
-    struct Placed {
-      const CatalogueEntry* entry;
-      size_t position;
-    };
-    std::vector<Placed> entries;
-    entries.reserve(extractor->index().size());
-    for (const auto& named : extractor->index()) entries.push_back(Placed{&named.second, entries.size()});
-    std::sort(entries.begin(), entries.end(), [](const Placed& a, const Placed& b) {
-      if (a.entry->chunkId != b.entry->chunkId) return a.entry->chunkId < b.entry->chunkId;
-      if (a.entry->offset != b.entry->offset) return a.entry->offset < b.entry->offset;
-      return a.position < b.position;
-    });
-    for (const Placed& placed : entries) {
-      const ExtractResult result = extractor->checkStream(*placed.entry);
-      if (result != ExtractResult::Ok) return toInt(result);
-    }
-  } catch (const std::bad_alloc&) {
-    return toInt(ExtractResult::InflateInitFailed);
+  // Payload order (chunk, then offset): each chunk is read once, from the
+  // first to the last, and the first failure found is the one an
+  // installation, which extracts in the same order, would meet first.
+  // Entries at one place keep their index (name) order: the position in the
+  // index breaks the tie, which a plain sort needs no buffer for.
+  struct Placed {
+    const CatalogueEntry* entry;
+    size_t position;
+  };
+  const size_t count = extractor->index().size();
+  std::unique_ptr<Placed[]> entries(new (std::nothrow) Placed[count]);
+  if (!entries) return toInt(ExtractResult::InflateInitFailed);
+  size_t placed = 0;
+  for (const auto& named : extractor->index()) {
+    entries[placed] = Placed{&named.second, placed};
+    ++placed;
+  }
+  std::sort(entries.get(), entries.get() + count, [](const Placed& a, const Placed& b) {
+    if (a.entry->chunkId != b.entry->chunkId) return a.entry->chunkId < b.entry->chunkId;
+    if (a.entry->offset != b.entry->offset) return a.entry->offset < b.entry->offset;
+    return a.position < b.position;
+  });
+  for (size_t i = 0; i < count; ++i) {
+    const ExtractResult result = extractor->checkStream(*entries[i].entry);
+    if (result != ExtractResult::Ok) return toInt(result);
   }
   return 0;
 }

@@ -15,6 +15,20 @@
 //   exception's demangled type to stderr, which a GUI program does not have,
 //   and brings in the demangler (about 47 KB). This one aborts, as the
 //   default does after printing.
+// - operator new and delete. The programs are built without exceptions and
+//   throw none: where an allocation may fail softly they ask for it with
+//   std::nothrow, and the nothrow forms here give null. The throwing forms end
+//   the program when there is no memory, as an uncaught std::bad_alloc ended
+//   it through the handler above; the runtime's own throw it, which would
+//   bring in the exception machinery and the unwinder (about 70 KB with the
+//   unwind tables the programs no longer need).
+// - The runtime's throw helpers (std::__throw_length_error,
+//   __throw_bad_alloc ...), which the library's templates call on a misuse
+//   (a length past max_size, say) or an impossible size. They end the program
+//   the same way (std::function's __throw_bad_function_call too). Their
+//   exception classes would bring in a second std::string
+//   implementation (about 45 KB) besides the throwing. All of the library's
+//   object that defines them is replaced, so that it is never linked.
 //
 // - zlib's crc32. The programs inflate zlib streams only (inflateInit_, never
 //   inflateInit2_ with gzip's window bits), which zlib checks with adler32;
@@ -25,13 +39,6 @@
 // A program linked with this file must not use std::thread or any other
 // pthread function: the linker would then bring winpthreads back, and its
 // definitions would clash with these.
-// - The runtime's throw helpers for logic errors (std::__throw_length_error,
-//   __throw_out_of_range ...). The programs catch none of these exceptions (an
-//   unexpected one ends the program through std::terminate either way), and
-//   their exception classes bring in a second std::string implementation
-//   (about 45 KB). They end the program the same way here. std::bad_alloc and
-//   the other message-less exceptions are still thrown: the programs catch
-//   std::bad_alloc.
 #include <windows.h>
 
 #include <cerrno>
@@ -39,7 +46,6 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
-#include <typeinfo>
 
 
 // ---------------------------------------------------------------- threads
@@ -186,25 +192,51 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
+// ---------------------------------------------------------------- allocation
+
+namespace {
+
+void* allocate(std::size_t size) { return std::malloc(size != 0 ? size : 1); }
+
+void* allocateOrEnd(std::size_t size) {
+  void* block = allocate(size);
+  if (block == nullptr) std::abort();  // no memory: what an uncaught std::bad_alloc did
+  return block;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocateOrEnd(size); }
+void* operator new[](std::size_t size) { return allocateOrEnd(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+
 // ---------------------------------------------------------------- throw helpers
 
 namespace std {
 
-void __throw_bad_alloc() { throw bad_alloc(); }
-void __throw_bad_array_new_length() { throw bad_array_new_length(); }
-void __throw_bad_cast() { throw bad_cast(); }
-void __throw_bad_typeid() { throw bad_typeid(); }
-void __throw_bad_exception() { throw bad_exception(); }
-void __throw_logic_error(const char*) { terminate(); }
-void __throw_domain_error(const char*) { terminate(); }
-void __throw_invalid_argument(const char*) { terminate(); }
-void __throw_length_error(const char*) { terminate(); }
-void __throw_out_of_range(const char*) { terminate(); }
-void __throw_out_of_range_fmt(const char*, ...) { terminate(); }
-void __throw_runtime_error(const char*) { terminate(); }
-void __throw_range_error(const char*) { terminate(); }
-void __throw_overflow_error(const char*) { terminate(); }
-void __throw_underflow_error(const char*) { terminate(); }
+void __throw_bad_alloc() { abort(); }
+void __throw_bad_array_new_length() { abort(); }
+void __throw_bad_cast() { abort(); }
+void __throw_bad_typeid() { abort(); }
+void __throw_bad_exception() { abort(); }
+void __throw_bad_function_call() { abort(); }
+void __throw_logic_error(const char*) { abort(); }
+void __throw_domain_error(const char*) { abort(); }
+void __throw_invalid_argument(const char*) { abort(); }
+void __throw_length_error(const char*) { abort(); }
+void __throw_out_of_range(const char*) { abort(); }
+void __throw_out_of_range_fmt(const char*, ...) { abort(); }
+void __throw_runtime_error(const char*) { abort(); }
+void __throw_range_error(const char*) { abort(); }
+void __throw_overflow_error(const char*) { abort(); }
+void __throw_underflow_error(const char*) { abort(); }
 
 }  // namespace std
 

@@ -23,21 +23,12 @@ UninstallerSetupImpl::UninstallerSetupImpl(const char* displayName_, const char*
       uninstallerPath(orEmpty(uninstallerPath_)) {}
 
 bool UninstallerSetupImpl::addEvent(const char* tag, const char* params, const char* desc) {
-  try {
-    events.push_back(UninstallEvent{orEmpty(tag), orEmpty(params), orEmpty(desc)});
-  } catch (const std::bad_alloc&) {
-    return false;  // push_back leaves the list as it was
-  }
+  events.push_back(UninstallEvent{orEmpty(tag), orEmpty(params), orEmpty(desc)});
   return true;
 }
 
 bool UninstallerSetupImpl::commit() {
-  bool written = false;
-  try {
-    written = writeRecord();
-  } catch (const std::bad_alloc&) {
-    written = false;  // a value name or the UninstallString could not be built
-  }
+  const bool written = writeRecord();
   delete this;
   return written;
 }
@@ -90,9 +81,5 @@ bool UninstallerSetupImpl::writeRecord() {
 
 Porter::UninstallerSetup* createUninstallerSetup(const char* displayName, const char* description,
                                                  const char* iconPath, const char* uninstallerPath) {
-  try {
-    return new UninstallerSetupImpl(displayName, description, iconPath, uninstallerPath);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
+  return new (std::nothrow) UninstallerSetupImpl(displayName, description, iconPath, uninstallerPath);
 }

@@ -3,6 +3,11 @@
 // under the key named displayName. Every REG_SZ carries its text plus one zero byte. Nothing is ever deleted, so
 // numbered values of a longer earlier record stay; "PorterEvents" says where the
 // valid ones end.
+//
+// The texts and the list of events are kept in std::string and std::vector,
+// whose allocations cannot fail softly: without memory for them the program
+// ends, as it does wherever else a small allocation fails. Only the object
+// itself is allocated so that createUninstallerSetup can report its failure.
 #pragma once
 
 #include <windows.h>
@@ -20,15 +25,13 @@ struct UninstallEvent {
 
 class UninstallerSetupImpl final : public Porter::UninstallerSetup {
  public:
-  // Copies the four texts (null reads as ""). May throw std::bad_alloc;
-  // createUninstallerSetup turns that into a null result.
+  // Copies the four texts (null reads as "").
   UninstallerSetupImpl(const char* displayName, const char* description, const char* iconPath,
                        const char* uninstallerPath);
   UninstallerSetupImpl(const UninstallerSetupImpl&) = delete;
   UninstallerSetupImpl& operator=(const UninstallerSetupImpl&) = delete;
 
-  // Appends a copy of the three texts (null reads as ""). False only when the
-  // copy cannot be allocated; the list is then unchanged.
+  // Appends a copy of the three texts (null reads as ""); true.
   bool addEvent(const char* tag, const char* params, const char* desc) override;
 
   // Writes the record and deletes this object, whatever happens. False when:

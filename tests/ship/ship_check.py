@@ -33,6 +33,11 @@ Programs given with --stripped ship stripped: no symbols and no DWARF
 sections, and a .gnu_debuglink that names FILE.debug beside them with that
 file's CRC, so a crash address still resolves against the debug file.
 
+Programs given with --no-exceptions (setup.exe, tluninstall.exe of the i686
+tree) carry no exception machinery: their debug file (FILE.debug) defines no
+throw, personality routine or unwinder. They are built without exceptions; one
+library function that throws would bring all of it back (about 70 KB).
+
 Programs given with --known-dlls-only (setup.exe and tluninstall.exe of both
 trees) may import
 Known DLLs only. The loader resolves static imports before the entry routine
@@ -209,6 +214,28 @@ def check_stripped(objdump, path):
             fail("%s has no .debug_info" % debug)
 
 
+# What throwing brings into a program: the throw itself, the personality
+# routines that read the unwind tables, the unwinder.
+EXCEPTION_MACHINERY = re.compile(
+    r"^_*(cxa_throw|cxa_allocate_exception|gxx_personality_\w+|Unwind_RaiseException|Unwind_Resume)$")
+
+
+def check_no_exceptions(objdump, path):
+    """PATH.debug defines none of EXCEPTION_MACHINERY's symbols."""
+    debug = path + ".debug"
+    if not os.path.exists(debug):
+        fail("%s: its debug file %s is missing" % (path, debug))
+        return
+    defined = set()
+    for line in run([objdump, "-t", debug]).splitlines():
+        fields = line.split()
+        if line.startswith("[") and "(sec " in line and "(sec  0)" not in line and fields:
+            if EXCEPTION_MACHINERY.match(fields[-1]):
+                defined.add(fields[-1])
+    if defined:
+        fail("%s carries the exception machinery: %s" % (path, ", ".join(sorted(defined))))
+
+
 def portable_files(paths):
     for path in paths:
         if os.path.isdir(path):
@@ -234,6 +261,7 @@ def main():
     parser.add_argument("--xp-allow")
     parser.add_argument("--xp-imports", nargs="*", default=[])
     parser.add_argument("--stripped", nargs="*", default=[])
+    parser.add_argument("--no-exceptions", nargs="*", default=[])
     args = parser.parse_args()
     for path in (args.setup, args.payload):
         if not os.path.exists(path):
@@ -272,6 +300,12 @@ def main():
         checked += 1
         if len(failures) == before:
             print("%s: stripped, debug information in %s.debug" % (path, os.path.basename(path)))
+    for path in args.no_exceptions:
+        before = len(failures)
+        check_no_exceptions(args.imports_objdump, path)
+        checked += 1
+        if len(failures) == before:
+            print("%s: no exception machinery" % path)
     print("%d shipped files checked, %d problem(s)" % (checked, len(failures)))
     return 1 if failures else 0
 
