@@ -20,8 +20,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/headless.sh"
 
 # The tests. With the backports' qemu-user (10.x) the whole Windows suite of
-# the i686 tree runs: 61 tests in about 11 minutes on two cores shared with a
-# build, the full-size soak the longest at 4. Debian 12's own (7.2), the
+# the i686 tree runs: 61 tests in 8 minutes on two cores (11 beside a build),
+# the full-size soak the longest at 2.5 to 4. Debian 12's own (7.2), the
 # fallback, is 30 to 60 times slower with Wine and dies when a program's
 # second thread starts as it starts: with it, only the ProductOnly scenario
 # and its round trip run (5-8 and 6-7 minutes). TL_EMULATED_TESTS (a CTest -R
