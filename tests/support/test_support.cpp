@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/file_names.h"
 #include "platform/handles.h"
 
 namespace tltest {
@@ -54,14 +55,6 @@ ScopedTempDir::~ScopedTempDir() {
 std::string ScopedTempDir::file(const std::string& relative) const { return path_ + "\\" + relative; }
 
 namespace {
-
-std::wstring widen(const std::string& text) {
-  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(n > 0 ? n : 1, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
-  wide.resize(wcslen(wide.c_str()));
-  return wide;
-}
 
 std::string narrow(const std::wstring& text) {
   int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -114,7 +107,7 @@ bool removeLongTree(const std::wstring& path, LinkRemover removeLink) {
 }  // namespace
 
 std::wstring longPath(const std::string& path) {
-  std::wstring wide = widen(path);
+  std::wstring wide = win::widen(path);
   for (wchar_t& c : wide) {
     if (c == L'/') c = L'\\';
   }

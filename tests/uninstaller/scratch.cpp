@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/file_names.h"
 #include "tests/support/child_process.h"
 
 namespace uninst_test {
@@ -14,14 +15,6 @@ namespace {
 
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kPending[] = "PendingFileRenameOperations";
-
-std::wstring widen(const std::string& text) {
-  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring w(n > 0 ? n : 1, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &w[0], n);
-  w.resize(wcslen(w.c_str()));
-  return w;
-}
 
 bool setRaw(HKEY key, const std::string& name, DWORD type, const void* data, DWORD size) {
   return RegSetValueExA(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
@@ -81,7 +74,7 @@ std::string unixPath(const std::string& path) {
   auto toUnix = reinterpret_cast<ToUnixFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   if (!toUnix) return std::string();
-  char* text = toUnix(widen(path).c_str());
+  char* text = toUnix(win::widen(path).c_str());
   if (!text) return std::string();
   std::string out = text;
   HeapFree(GetProcessHeap(), 0, text);
@@ -148,7 +141,7 @@ bool makeShortcut(const std::string& linkPath, const std::string& target, const 
     if (!arguments.empty()) link->SetArguments(arguments.c_str());
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-      ok = SUCCEEDED(file->Save(widen(linkPath).c_str(), TRUE));
+      ok = SUCCEEDED(file->Save(win::widen(linkPath).c_str(), TRUE));
       file->Release();
     }
     link->Release();
