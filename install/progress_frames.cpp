@@ -79,7 +79,7 @@ void ProgressFrames::stop(HWND page) {
   if (!framing_) return;
   KillTimer(page, timer_);
   framing_ = false;
-  if (statusChanged_) SetWindowTextA(status_, statusText_ != nullptr ? statusText_ : "");
+  if (statusChanged_) SetWindowTextA(status_, statusText_ ? statusText_.get() : "");
   statusChanged_ = false;
   for (HWND control : {bar_, percent_, status_}) {
     setRedraw(control, true);
@@ -98,12 +98,11 @@ void ProgressFrames::showStatus(const char* text) {
   // frames could not be seen anyway.
   const size_t size = std::strlen(text) + 1;
   if (size > statusRoom_) {
-    delete[] statusText_;
-    statusText_ = new (std::nothrow) char[size];
-    statusRoom_ = statusText_ != nullptr ? size : 0;
+    statusText_.reset(new (std::nothrow) char[size]);
+    statusRoom_ = statusText_ ? size : 0;
   }
   // Without memory the status line goes blank; the bar keeps counting.
-  if (statusText_ != nullptr) std::memcpy(statusText_, text, size);
+  if (statusText_) std::memcpy(statusText_.get(), text, size);
   statusChanged_ = true;
 }
 
@@ -126,7 +125,7 @@ void ProgressFrames::draw(HWND page) {
     RedrawWindow(GetAncestor(page, GA_ROOT), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   }
   if (statusChanged_) {
-    SetWindowTextA(status_, statusText_ != nullptr ? statusText_ : "");
+    SetWindowTextA(status_, statusText_ ? statusText_.get() : "");
     statusChanged_ = false;
     statusDirty_ = true;
   }

@@ -13,16 +13,14 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 
 class ProgressFrames {
  public:
   ProgressFrames() = default;
   ProgressFrames(const ProgressFrames&) = delete;
   ProgressFrames& operator=(const ProgressFrames&) = delete;
-  ~ProgressFrames() {
-    freeCanvas();
-    delete[] statusText_;
-  }
+  ~ProgressFrames() { freeCanvas(); }
 
   // 25 frames a second.
   static constexpr DWORD kFrameMs = 40;
@@ -76,7 +74,7 @@ class ProgressFrames {
   bool framing_ = false;
   // The status line's text while frames are drawn (null: none yet), in a
   // buffer of statusRoom_ bytes that grows as longer texts come.
-  char* statusText_ = nullptr;
+  std::unique_ptr<char[]> statusText_;
   size_t statusRoom_ = 0;
   bool statusChanged_ = false;
   bool barDirty_ = false;
