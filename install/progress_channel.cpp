@@ -168,27 +168,56 @@ void releaseFileText(LPARAM lParam) {
 
 ProgressCB::ProgressCB(HWND window) : targetWindow(window) {
   text[0] = '\0';
-  lastFlush_ = GetTickCount();
+  poster_ = CreateThread(nullptr, 0, &ProgressCB::postingThread, this, 0, nullptr);
 }
 
-ProgressCB::~ProgressCB() { flush(); }
+ProgressCB::~ProgressCB() {
+  if (poster_ == nullptr) return;
+  ending_.store(true, std::memory_order_release);
+  WaitForSingleObject(poster_, INFINITE);  // it posts what still waits first
+  CloseHandle(poster_);
+}
 
-void ProgressCB::flush() {
-  for (size_t i = 0; i < waitingCount_; ++i) {
-    const Waiting& w = waiting_[i];
+// Posts what waits, rests a millisecond (a local sleep under Wine, no server
+// request), and again, until the channel ends and nothing waits.
+DWORD WINAPI ProgressCB::postingThread(LPVOID self) {
+  ProgressCB& channel = *static_cast<ProgressCB*>(self);
+  for (;;) {
+    const bool ending = channel.ending_.load(std::memory_order_acquire);
+    channel.postWaiting();
+    if (ending) return 0;
+    Sleep(1);
+  }
+}
+
+void ProgressCB::postWaiting() {
+  const size_t added = added_.load(std::memory_order_acquire);
+  for (size_t next = posted_.load(std::memory_order_relaxed); next != added; ++next) {
+    const Waiting w = ring_[next % kRing];
     if (!post(targetWindow, w.message, w.wParam, w.lParam) && w.message == WM_INSTALL_FILE) {
       // Nobody will ever see this copy: the queue is full or the window is gone.
       releaseFileText(w.lParam);
     }
+    posted_.store(next + 1, std::memory_order_release);
   }
-  waitingCount_ = 0;
-  lastFlush_ = GetTickCount();
+}
+
+void ProgressCB::flush() {
+  if (poster_ == nullptr) return;
+  const size_t added = added_.load(std::memory_order_relaxed);
+  while (posted_.load(std::memory_order_acquire) != added) Sleep(0);
 }
 
 void ProgressCB::add(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (waitingCount_ == sizeof(waiting_) / sizeof(waiting_[0])) flush();
-  waiting_[waitingCount_++] = Waiting{message, wParam, lParam};
-  if (GetTickCount() - lastFlush_ >= kFlushMs) flush();
+  if (poster_ == nullptr) {
+    if (!post(targetWindow, message, wParam, lParam) && message == WM_INSTALL_FILE) releaseFileText(lParam);
+    return;
+  }
+  const size_t added = added_.load(std::memory_order_relaxed);
+  // A full ring: the posting thread is behind (it never waits for the page).
+  while (added - posted_.load(std::memory_order_acquire) == kRing) Sleep(1);
+  ring_[added % kRing] = Waiting{message, wParam, lParam};
+  added_.store(added + 1, std::memory_order_release);
 }
 
 void ProgressCB::setTotal(uint32_t total) {
@@ -207,9 +236,8 @@ void ProgressCB::fileStarted(const char* /*name*/, const char* targetPath) {
 
   // The page gets a copy of its own, whole, whatever its length. Without
   // memory the message still goes out (the status line stays empty, the bar
-  // keeps counting). It goes out at once, with what waits before it.
+  // keeps counting).
   add(WM_INSTALL_FILE, 0, copyText(targetPath));
-  flush();
 }
 
 void ProgressCB::fileProgress(uint32_t /*compressedDone*/, uint32_t /*compressedTotal*/, uint32_t uncompressedDone,

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "payload/file_extractor.h"
@@ -47,20 +49,18 @@ bool postInstallDone(HWND window, int result);
 // forged by another program), and *result is unchanged.
 bool claimInstallDone(HWND window, int* result);
 
-// Every report becomes one message, in the order of the reports. The
-// messages of a file's progress and its end wait in a short list and go out
-// together: when the next file starts (its WM_INSTALL_FILE goes with them at
-// once), when the list is full, when kFlushMs have passed since the last
-// ones went, and at flush() and the end of the ProgressCB. A message posted
-// while the page waits for one wakes it; a few posted together wake it once,
-// which under Wine makes each post about as dear as a bare PostMessage from
-// an idle thread. The page sees a file's name as it starts and its progress
-// at most kFlushMs late.
+// Every report becomes one message, in the order of the reports. Under Wine
+// each post is a request to the Wine server that costs the posting thread
+// about as much as creating a small file, and a run posts thousands. So the
+// reports wait in a short ring, and a thread of the channel's own posts them
+// from there, in order, within about a millisecond: the worker hands a
+// report over without a request of its own, and its file work and the posts
+// go on side by side. Nothing waits for the page. Without that thread (it
+// could not be started) each report is posted at once by its caller.
 class ProgressCB : public Porter::FileExtractorStatus {
  public:
-  static constexpr DWORD kFlushMs = 50;
   explicit ProgressCB(HWND targetWindow);
-  ~ProgressCB();  // posts what still waits
+  ~ProgressCB();  // posts what still waits, then ends the posting thread
   ProgressCB(const ProgressCB&) = delete;
   ProgressCB& operator=(const ProgressCB&) = delete;
   void setTotal(uint32_t total);  // posts WM_INSTALL_TOTAL
@@ -70,8 +70,8 @@ class ProgressCB : public Porter::FileExtractorStatus {
                     uint32_t uncompressedTotal) override;
   void fileFinished() override;
 
-  // Posts every message that waits, in order. The worker calls it before its
-  // end message.
+  // Returns once every message handed over so far has been posted. The
+  // worker calls it before its end message, which must come last.
   void flush();
 
  private:
@@ -80,11 +80,18 @@ class ProgressCB : public Porter::FileExtractorStatus {
     WPARAM wParam;
     LPARAM lParam;
   };
+  static constexpr size_t kRing = 512;  // a power of two
+  static DWORD WINAPI postingThread(LPVOID self);
   void add(UINT message, WPARAM wParam, LPARAM lParam);
+  void postWaiting();  // on the posting thread
 
   HWND targetWindow;
   char text[260];  // the last target path, cut at 259 characters (kept for callers that read it)
-  Waiting waiting_[32];
-  size_t waitingCount_ = 0;
-  DWORD lastFlush_ = 0;
+  // Written by the worker at added_, read by the posting thread up to it;
+  // posted_ is the posting thread's count. Both only grow.
+  Waiting ring_[kRing];
+  std::atomic<size_t> added_{0};
+  std::atomic<size_t> posted_{0};
+  std::atomic<bool> ending_{false};
+  HANDLE poster_ = nullptr;
 };

@@ -734,6 +734,13 @@ int main(int argc, char** argv) {
     std::printf("a progress post in the worker %.1f us, a bare PostMessageA from an idle thread %.1f us\n", post * 1e6,
                 bare * 1e6);
     std::printf("ratio post/bare post: %.2f\n", bare > 0 ? post / bare : 0.0);
+    // The worker hands each message to the channel's posting thread; what
+    // that thread pays per post shows in the channel alone against bare posts.
+    if (!tm.empty() && !tBare.empty()) {
+      std::printf("ratio channel alone/bare alone: %.2f (the channel's posting thread against bare posts, "
+                  "%zu messages each)\n",
+                  median(tBare) > 0 ? median(tm) / median(tBare) : 0.0, messages);
+    }
   }
   std::printf("ratio extractor/limit: %.2f (median of the rounds' own: %.2f)\n", mb > 0 ? mx / mb : 0.0,
               median(ratioXB));

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/install/message_sink.h"
 #include "install/progress_channel.h"
@@ -52,6 +54,53 @@ TEST(ProgressChannel, ReportsArriveAsTheirMessagesWithFullThirtyTwoBitValues) {
   EXPECT_EQ(m[4].lParam, 0);
 }
 
+// Who posts what, recorded by the channel's one platform call.
+struct PostRecord {
+  static BOOL WINAPI post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    threads.push_back(GetCurrentThreadId());
+    messages.push_back(message);
+    return PostMessageA(window, message, wParam, lParam);
+  }
+  static std::vector<DWORD> threads;
+  static std::vector<UINT> messages;
+};
+std::vector<DWORD> PostRecord::threads;
+std::vector<UINT> PostRecord::messages;
+
+TEST(ProgressChannel, TheReportingThreadNeverPostsAndFlushLeavesNothingBehind) {
+  MessageSink sink;
+  ASSERT_TRUE(sink.window() != nullptr);
+  PostRecord::threads.clear();
+  PostRecord::messages.clear();
+  setChannelPost(&PostRecord::post);
+  std::vector<UINT> reported;
+  {
+    // More reports than the channel holds at once, faster than they can be
+    // posted: the reporter waits for room, never posts itself.
+    ProgressCB progress(sink.window());
+    progress.setTotal(1);
+    reported.push_back(WM_INSTALL_TOTAL);
+    for (int file = 0; file < 800; ++file) {
+      progress.fileStarted("n", "C:\\TowerLink\\f.dll");
+      progress.fileProgress(0, 0, 1, 2);
+      progress.fileProgress(0, 0, 2, 2);
+      progress.fileFinished();
+      reported.insert(reported.end(), {WM_INSTALL_FILE, WM_INSTALL_PROGRESS, WM_INSTALL_PROGRESS,
+                                       WM_INSTALL_FILE_DONE});
+    }
+    progress.flush();
+    // Every report posted once flush returns, so an end message posted now
+    // comes after all of them.
+    EXPECT_EQ(PostRecord::messages, reported);
+    EXPECT_EQ(std::count(PostRecord::threads.begin(), PostRecord::threads.end(), GetCurrentThreadId()), 0);
+  }
+  setChannelPost(nullptr);
+  sink.drain();
+  std::vector<UINT> arrived;
+  for (const auto& m : sink.messages()) arrived.push_back(m.message);
+  EXPECT_EQ(arrived, reported) << "in the order of the reports";
+}
+
 TEST(ProgressChannel, EachFileTextSurvivesLaterFilesAndTheSendersEnd) {
   MessageSink sink;
   ASSERT_TRUE(sink.window() != nullptr);
@@ -89,6 +138,7 @@ TEST(ProgressChannel, TextsThatCannotBePostedAreFreedAtOnce) {
   progress.fileStarted("warm-up", huge.c_str());
   const uint64_t before = privateBytes();
   for (int i = 0; i < 200; ++i) progress.fileStarted("n", huge.c_str());
+  progress.flush();
   const uint64_t after = privateBytes();
   const uint64_t grown = after > before ? after - before : 0;
   EXPECT_LT(grown, 32u << 20) << "private bytes grew by " << (grown >> 20) << " MiB over 200 failed posts of "

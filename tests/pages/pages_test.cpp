@@ -561,12 +561,13 @@ TEST_F(ProgressPageTest, FileTextFromTheChannelIsShownThenCleared) {
   ProgressCB channel(page_);
   const std::string target = "C:\\Program Files\\TowerLink\\sound\\" + std::string(300, 'w') + ".wav";
   channel.fileStarted("\\tl\\tl\\sound\\x.wav", target.c_str());
+  channel.flush();  // posted by the channel's own thread
   pump();
   char shown[1024] = {};
   GetDlgItemTextA(page_, IDC_PROGRESS_STATUS, shown, sizeof(shown));
   EXPECT_EQ(std::string(shown).substr(0, 33), target.substr(0, 33));
   channel.fileFinished();
-  channel.flush();  // a file's end goes out with the next message, or here
+  channel.flush();
   pump();
   EXPECT_EQ(text(IDC_PROGRESS_STATUS), "");
 }
