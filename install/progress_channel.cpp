@@ -168,25 +168,28 @@ void releaseFileText(LPARAM lParam) {
 
 ProgressCB::ProgressCB(HWND window) : targetWindow(window) {
   text[0] = '\0';
-  poster_ = CreateThread(nullptr, 0, &ProgressCB::postingThread, this, 0, nullptr);
+  wake_.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (wake_.valid()) poster_.reset(CreateThread(nullptr, 0, &ProgressCB::postingThread, this, 0, nullptr));
 }
 
 ProgressCB::~ProgressCB() {
-  if (poster_ == nullptr) return;
+  if (!poster_.valid()) return;
   ending_.store(true, std::memory_order_release);
-  WaitForSingleObject(poster_, INFINITE);  // it posts what still waits first
-  CloseHandle(poster_);
+  SetEvent(wake_.get());
+  WaitForSingleObject(poster_.get(), INFINITE);  // it posts what still waits first
 }
 
-// Posts what waits, rests a millisecond (a local sleep under Wine, no server
-// request), and again, until the channel ends and nothing waits.
+// Posts what waits, then waits kPostEveryMs or until it is woken, and again,
+// until the channel ends and nothing waits.
 DWORD WINAPI ProgressCB::postingThread(LPVOID self) {
   ProgressCB& channel = *static_cast<ProgressCB*>(self);
   for (;;) {
     const bool ending = channel.ending_.load(std::memory_order_acquire);
     channel.postWaiting();
     if (ending) return 0;
-    Sleep(1);
+    // Behind (the ring half full already): on at once.
+    const size_t waiting = channel.added_.load(std::memory_order_acquire) - channel.posted_.load(std::memory_order_relaxed);
+    if (waiting < kRing / 2) WaitForSingleObject(channel.wake_.get(), kPostEveryMs);
   }
 }
 
@@ -202,20 +205,25 @@ void ProgressCB::postWaiting() {
   }
 }
 
+void ProgressCB::waitUntilPosted(size_t count) {
+  if (posted_.load(std::memory_order_acquire) >= count) return;
+  SetEvent(wake_.get());  // now, not at its next round
+  while (posted_.load(std::memory_order_acquire) < count) Sleep(1);
+}
+
 void ProgressCB::flush() {
-  if (poster_ == nullptr) return;
-  const size_t added = added_.load(std::memory_order_relaxed);
-  while (posted_.load(std::memory_order_acquire) != added) Sleep(0);
+  if (poster_.valid()) waitUntilPosted(added_.load(std::memory_order_relaxed));
 }
 
 void ProgressCB::add(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (poster_ == nullptr) {
+  if (!poster_.valid()) {
     if (!post(targetWindow, message, wParam, lParam) && message == WM_INSTALL_FILE) releaseFileText(lParam);
     return;
   }
   const size_t added = added_.load(std::memory_order_relaxed);
   // A full ring: the posting thread is behind (it never waits for the page).
-  while (added - posted_.load(std::memory_order_acquire) == kRing) Sleep(1);
+  // Waiting until half of it is free wakes this thread once for many posts.
+  if (added - posted_.load(std::memory_order_acquire) == kRing) waitUntilPosted(added - kRing / 2);
   ring_[added % kRing] = Waiting{message, wParam, lParam};
   added_.store(added + 1, std::memory_order_release);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "payload/file_extractor.h"
+#include "platform/handles.h"
 
 constexpr UINT WM_INSTALL_TOTAL = WM_USER + 0x100;      // wParam total bytes, lParam 0
 constexpr UINT WM_INSTALL_FILE = WM_USER + 0x101;       // wParam 0, lParam file text (see below)
@@ -53,10 +54,12 @@ bool claimInstallDone(HWND window, int* result);
 // each post is a request to the Wine server that costs the posting thread
 // about as much as creating a small file, and a run posts thousands. So the
 // reports wait in a short ring, and a thread of the channel's own posts them
-// from there, in order, within about a millisecond: the worker hands a
-// report over without a request of its own, and its file work and the posts
-// go on side by side. Nothing waits for the page. Without that thread (it
-// could not be started) each report is posted at once by its caller.
+// from there, in order, every kPostEveryMs: the worker hands a report over
+// without a request of its own, its file work and the posts go on side by
+// side, and the page is woken once for the messages of several files. The
+// screen shows a frame every 40 ms, so nothing shows later for it. Nothing
+// waits for the page. Without that thread (it could not be started) each
+// report is posted at once by its caller.
 class ProgressCB : public Porter::FileExtractorStatus {
  public:
   explicit ProgressCB(HWND targetWindow);
@@ -80,10 +83,13 @@ class ProgressCB : public Porter::FileExtractorStatus {
     WPARAM wParam;
     LPARAM lParam;
   };
-  static constexpr size_t kRing = 512;  // a power of two
+  static constexpr size_t kRing = 1024;  // a power of two
+  static constexpr DWORD kPostEveryMs = 10;
   static DWORD WINAPI postingThread(LPVOID self);
   void add(UINT message, WPARAM wParam, LPARAM lParam);
   void postWaiting();  // on the posting thread
+  // Returns once the first count messages handed over have been posted.
+  void waitUntilPosted(size_t count);
 
   HWND targetWindow;
   char text[260];  // the last target path, cut at 259 characters (kept for callers that read it)
@@ -93,5 +99,6 @@ class ProgressCB : public Porter::FileExtractorStatus {
   std::atomic<size_t> added_{0};
   std::atomic<size_t> posted_{0};
   std::atomic<bool> ending_{false};
-  HANDLE poster_ = nullptr;
+  win::KernelHandle wake_;    // wakes the posting thread before its time
+  win::KernelHandle poster_;  // the posting thread
 };

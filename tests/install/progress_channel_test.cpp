@@ -80,7 +80,7 @@ TEST(ProgressChannel, TheReportingThreadNeverPostsAndFlushLeavesNothingBehind) {
     ProgressCB progress(sink.window());
     progress.setTotal(1);
     reported.push_back(WM_INSTALL_TOTAL);
-    for (int file = 0; file < 800; ++file) {
+    for (int file = 0; file < 1500; ++file) {
       progress.fileStarted("n", "C:\\TowerLink\\f.dll");
       progress.fileProgress(0, 0, 1, 2);
       progress.fileProgress(0, 0, 2, 2);
