@@ -188,7 +188,8 @@ DWORD WINAPI ProgressCB::postingThread(LPVOID self) {
     channel.postWaiting();
     if (ending) return 0;
     // Behind (the ring half full already): on at once.
-    const size_t waiting = channel.added_.load(std::memory_order_acquire) - channel.posted_.load(std::memory_order_relaxed);
+    const size_t waiting =
+        channel.added_.load(std::memory_order_acquire) - channel.posted_.load(std::memory_order_relaxed);
     if (waiting < kRing / 2) WaitForSingleObject(channel.wake_.get(), kPostEveryMs);
   }
 }
