@@ -35,7 +35,7 @@ bool isFileText(LPARAM lParam);
 // and a full-size run posts more than that, so a user-interface thread that
 // stalls for a moment can make posts fail; tests replace the call to produce
 // that on demand. Null puts PostMessageA back. Set it only while no worker
-// runs.
+// runs and no ProgressCB exists (its posting thread makes the call).
 using ChannelPost = BOOL(WINAPI*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void setChannelPost(ChannelPost post);
 
