@@ -194,14 +194,18 @@ DWORD WINAPI ProgressCB::postingThread(LPVOID self) {
   }
 }
 
+void ProgressCB::postReport(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!post(targetWindow, message, wParam, lParam) && message == WM_INSTALL_FILE) {
+    // Nobody will ever see this copy: the queue is full or the window is gone.
+    releaseFileText(lParam);
+  }
+}
+
 void ProgressCB::postWaiting() {
   const size_t added = added_.load(std::memory_order_acquire);
   for (size_t next = posted_.load(std::memory_order_relaxed); next != added; ++next) {
     const Waiting w = ring_[next % kRing];
-    if (!post(targetWindow, w.message, w.wParam, w.lParam) && w.message == WM_INSTALL_FILE) {
-      // Nobody will ever see this copy: the queue is full or the window is gone.
-      releaseFileText(w.lParam);
-    }
+    postReport(w.message, w.wParam, w.lParam);
     posted_.store(next + 1, std::memory_order_release);
   }
 }
@@ -218,7 +222,7 @@ void ProgressCB::flush() {
 
 void ProgressCB::add(UINT message, WPARAM wParam, LPARAM lParam) {
   if (!poster_.valid()) {
-    if (!post(targetWindow, message, wParam, lParam) && message == WM_INSTALL_FILE) releaseFileText(lParam);
+    postReport(message, wParam, lParam);
     return;
   }
   const size_t added = added_.load(std::memory_order_relaxed);

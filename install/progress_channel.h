@@ -87,6 +87,8 @@ class ProgressCB : public Porter::FileExtractorStatus {
   static constexpr DWORD kPostEveryMs = 10;
   static DWORD WINAPI postingThread(LPVOID self);
   void add(UINT message, WPARAM wParam, LPARAM lParam);
+  // Posts one report; a file text that cannot be posted is released.
+  void postReport(UINT message, WPARAM wParam, LPARAM lParam);
   void postWaiting();  // on the posting thread
   // Returns once the first count messages handed over have been posted.
   void waitUntilPosted(size_t count);
