@@ -63,10 +63,11 @@ SIGN_PFX="$scratch/cert.pfx" SIGN_PASSWORD_FILE="$scratch/password" \
 if [ -f "$scratch/signed-test-setup.exe" ]; then
   TL_E2E_SETUP_EXE="$scratch/signed-test-setup.exe" "$wine_run" "$driver" --gtest_filter=WizardEndToEnd.SameComputerWithFs2004AndFsx \
     >"$scratch/e2e.log" 2>&1
+  e2e_rc=$?
   if grep -q '\[  PASSED  \] 1 test' "$scratch/e2e.log" && ! grep -q '\[  FAILED  \]' "$scratch/e2e.log"; then
     echo "the signed installer completed the sample installation"
   else
-    fail "the signed installer did not complete the sample installation: $(tail -15 "$scratch/e2e.log")"
+    fail "the signed installer did not complete the sample installation (the driver's exit code $e2e_rc): $(tail -15 "$scratch/e2e.log")"
   fi
 fi
 
