@@ -131,6 +131,8 @@ row "ratio extractor alone/limit" "$(figure 'ratio extractor\/limit')" "<=" 1.05
 row "ratio progress post/bare post" "$(figure 'ratio post\/bare post')" "<=" 1.00
 row "  the channel's own thread/bare" "$(figure 'ratio channel alone\/bare alone')" "" ""
 row "ratio wizard/worker" "$(figure 'ratio wizard\/worker')" "<=" 1.10
+row "  start steps and commit aside" "$(figure 'ratio wizard\/worker, start steps and commit aside')" "" ""
+row "  start steps and commit/worker" "$(figure 'ratio start steps and commit\/worker')" "" ""
 # The size goal is the shipped i686 program's; an x86_64 build's is shown for scale.
 if [ "$built" = i686 ]; then
   row "setup.exe overhead KB ($built)" "$(figure 'setup.exe overhead KB')" "<=" 240
